@@ -1,0 +1,133 @@
+// Starting one supervised program: choose the executable, build the command
+// line, fork, prepare the child and exec. Everything the child needs is built
+// before fork, so the child calls only async-signal-safe functions.
+#include "supervisor/launcher.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include "supervisor/watch_table.h"
+#include "util/files.h"
+
+namespace
+{
+
+struct argv_builder {
+    child_argv *out;
+    int count;
+
+    void add(const char *text)
+    {
+        char *slot = out->args[count];
+        snprintf(slot, CHILD_ARG_LEN, "%s", text);
+        out->argv[count++] = slot;
+    }
+};
+
+// Appends text to buf at *len without overflowing size (async-signal-safe).
+void append_text(char *buf, size_t size, size_t *len, const char *text)
+{
+    while (*text && *len + 1 < size)
+        buf[(*len)++] = *text++;
+    buf[*len] = '\0';
+}
+
+// The system's text for an error, without translation or allocation, so that
+// it is safe between fork and exec.
+const char *error_text(int error)
+{
+#ifdef __GLIBC__
+    const char *text = strerrordesc_np(error);
+    return text ? text : "Unknown error";
+#else
+    return strerror(error);
+#endif
+}
+
+}  // namespace
+
+void build_child_argv(child_argv *out, const char *path, const char *alive_path, int reason,
+                      int debug, int plugin)
+{
+    memset(out->argv, 0, sizeof out->argv);
+    argv_builder b{out, 0};
+    b.add(path);
+    if (reason != 0) {
+        char number[16];
+        snprintf(number, sizeof number, "%d", reason);
+        b.add("-r");
+        b.add(number);
+    }
+    if (debug == 1)
+        b.add("-d");
+    if (alive_path && alive_path[0]) {
+        b.add("-A");
+        b.add(alive_path);
+    }
+    if (plugin == 1) {
+        b.add("-T");
+        b.add(UCI_DIR);
+        b.add("-D");
+        b.add(DATA_DIR);
+        b.add("-O");
+        b.add(PLATFORM_TAG);
+    }
+}
+
+void slot_exec_path(const watch_table *table, int index, char *buf, int size)
+{
+    const char *base = table->slots[index].base;
+    // In plugin mode the program installed in the data directory runs:
+    // ../data//NAME, the double slash kept as composed.
+    if (table->plugin_mode == 1)
+        snprintf(buf, (size_t)size, "%s/%s", DATA_DIR, base);
+    else
+        snprintf(buf, (size_t)size, "%s", base);
+}
+
+void start_slot(watch_table *table, int index, int reason)
+{
+    char path[LONG_PATH_BUF];
+    slot_exec_path(table, index, path, sizeof path);
+    proc_slot &slot = table->slots[index];
+    slot.pid = spawn_child(path, slot.alive_path, reason, table->debug_flag, table->plugin_mode);
+}
+
+int spawn_child(const char *path, const char *alive_path, int reason, int debug, int plugin)
+{
+    child_argv vector;
+    build_child_argv(&vector, path, alive_path, reason, debug, plugin);
+    char message[LONG_PATH_BUF + 128];
+    size_t message_len = 0;
+    append_text(message, sizeof message, &message_len, "failed to exec ");
+    append_text(message, sizeof message, &message_len, path);
+    append_text(message, sizeof message, &message_len, ", error is ");
+
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+        puts("failed to fork");
+        return -1;
+    }
+    if (pid > 0)
+        return pid;
+
+    // The child. It must not flush stdio buffers inherited from the daemon,
+    // so it ends with _exit and writes its one message with write.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(EXIT_EXEC_FAILED);  // the daemon died before the signal was armed
+    close_from(3);
+    signal(SIGPIPE, SIG_DFL);
+    execv(path, vector.argv);
+    int error = errno;
+    append_text(message, sizeof message, &message_len, error_text(error));
+    append_text(message, sizeof message, &message_len, "\n");
+    ssize_t ignored = write(STDOUT_FILENO, message, message_len);
+    (void)ignored;
+    _exit(EXIT_EXEC_FAILED);
+}

@@ -1,0 +1,113 @@
+// The supervision loop. Each cycle kills every configured program by name,
+// decides from the boot-check record where programs start from, starts them
+// all, then reaps: most endings restart one program after a pause, a few exit
+// codes end the cycle, and a failed cycle falls back from the data directory.
+#include "supervisor/supervise.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include "plugin_data/bootchk.h"
+#include "plugin_data/installer.h"
+#include "supervisor/kill_by_name.h"
+#include "supervisor/launcher.h"
+#include "supervisor/reap.h"
+#include "supervisor/ticks.h"
+#include "supervisor/watch_table.h"
+
+void kill_all(watch_table *table)
+{
+    for (int i = 0; i < slot_limit(table); ++i) {
+        table->slots[i].pid = 0;
+        kill_by_name(table->slots[i].base);
+    }
+}
+
+int find_slot_by_pid(int pid, int status, watch_table *table, int *code, int *exited)
+{
+    decode_status(status, code, exited);
+    for (int i = 0; i < slot_limit(table); ++i) {
+        if (table->slots[i].pid == pid)
+            return i;
+    }
+    printf("No such pid(%d) for reexec\n", pid);
+    return table->proc_count;
+}
+
+static void pause_before_restart(watch_table *table, int code, int exited)
+{
+    if (exited || code != 11) {
+        printf("Will restart normal prog after %d secs\n", (int)RESTART_DELAY);
+        sleep_seconds(RESTART_DELAY);
+    } else {
+        unsigned delay = segv_restart_delay(table);
+        printf("Will restart segv prog after %d secs\n", (int)delay);
+        sleep_seconds(delay);
+    }
+}
+
+int reap_children(watch_table *table, int *reason)
+{
+    for (;;) {
+        int status;
+        pid_t pid = waitpid(-1, &status, 0);
+        if (pid < 0) {
+            if (errno == EINTR)
+                continue;
+            puts("failed to waitpid");
+            return -1;
+        }
+        int code;
+        int exited;
+        int index = find_slot_by_pid(pid, status, table, &code, &exited);
+        if (index >= slot_limit(table))
+            continue;  // killed by kill_all, or a killall of the watchdog
+        proc_slot &slot = table->slots[index];
+        log_child_exit(code, exited, slot.base, table->log_fd);
+        if (code == 9 && slot.watch_killed)
+            code = REASON_WATCH_KILLED;
+        slot.watch_killed = 0;
+        slot.pid = 0;
+        if (exited) {
+            *reason = code;
+            switch (action_for_ending(code, exited)) {
+            case ending_action::fail_cycle:
+                return -1;
+            case ending_action::install:
+                install_upgrade(table, code);
+                return 0;
+            case ending_action::restart_all:
+                return 0;
+            case ending_action::restart:
+                break;
+            }
+        }
+        pause_before_restart(table, code, exited);
+        start_slot(table, index, code);
+        if (slot.pid < 0)
+            return -1;
+    }
+}
+
+void supervise(watch_table *table)
+{
+    int reason = 0;
+    for (;;) {
+        kill_all(table);
+        table->plugin_mode = bootchk_valid();
+        for (int i = 0; i < slot_limit(table); ++i) {
+            start_slot(table, i, reason);
+            if (table->slots[i].pid < 0)
+                return;
+        }
+        if (reap_children(table, &reason) >= 0)
+            continue;
+        if (bootchk_remove() == 1) {
+            puts("failed boot, then clean bootchk, and try again");
+            continue;
+        }
+        puts("failed for normal boot, exit");
+        return;
+    }
+}
