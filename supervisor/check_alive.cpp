@@ -9,8 +9,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "supervisor/daemon.h"
 #include "supervisor/kill_by_name.h"
+#include "supervisor/run_log.h"
 #include "supervisor/ticks.h"
 #include "supervisor/watch_table.h"
 

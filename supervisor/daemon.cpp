@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "supervisor/check_alive.h"
@@ -15,15 +16,6 @@
 #include "util/files.h"
 
 static watch_table g_table;
-
-int log_write(int fd, const char *data, int len)
-{
-    if (fd <= 0)
-        return -1;
-    ssize_t ignored = write(fd, data, (size_t)(len > 0 ? len : 0));
-    (void)ignored;
-    return 0;
-}
 
 int open_run_file(const char *prog, watch_table *table)
 {
@@ -56,6 +48,24 @@ static void fill_standard_descriptors()
     }
 }
 
+// The work directory holds the run file, the alive files and the upgrade
+// package that is unpacked as the daemon's user: anyone who could create it
+// first could plant any of them. It must be a real directory (not a link)
+// owned by the daemon's effective user.
+static int check_work_dir(const char *path)
+{
+    char dir[PATH_BUF];
+    snprintf(dir, sizeof dir, "%s", path);
+    for (size_t len = strlen(dir); len > 1 && dir[len - 1] == '/'; --len)
+        dir[len - 1] = '\0';  // lstat of "dir/" would follow a link
+    struct stat st;
+    if (lstat(dir, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid())
+        return 0;
+    printf("%s is not a real directory owned by uid %u, refusing to start\n", path,
+           (unsigned)geteuid());
+    return -1;
+}
+
 static void compose_run_path(const char *prog, watch_table *table)
 {
     char copy[PATH_BUF];
@@ -81,7 +91,7 @@ int daemon_main(int argc, char **argv)
     if (argc > 1)
         table->debug_flag = 1;
 
-    if (ensure_dir(UCI_DIR) != 0 || ensure_dir(DATA_DIR) != 0)
+    if (ensure_dir(UCI_DIR) != 0 || check_work_dir(UCI_DIR) != 0 || ensure_dir(DATA_DIR) != 0)
         return 0;
     if (load_config(CONFIG_FILE, table) != 0) {
         puts("failed to init daemon");

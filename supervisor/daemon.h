@@ -2,6 +2,8 @@
 // the one primitive that appends to the log.
 #pragma once
 
+#include "supervisor/run_log.h"
+
 struct watch_table;
 
 // Start-up, then supervision. Returns 0 when the daemon is to end.
@@ -9,7 +11,3 @@ int daemon_main(int argc, char **argv);
 
 // Locks the run file and writes the working directory line. 0 or -1.
 int open_run_file(const char *prog, watch_table *table);
-
-// Appends len bytes to the log in one write. -1 (nothing written) when fd is
-// 0 or negative, else 0.
-int log_write(int fd, const char *data, int len);

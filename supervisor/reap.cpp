@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "supervisor/daemon.h"
+#include "supervisor/run_log.h"
 #include "supervisor/watch_table.h"
 
 void decode_status(int status, int *code, int *exited)

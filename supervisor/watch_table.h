@@ -11,6 +11,9 @@
 #ifndef WATCHD_TICK_US
 #define WATCHD_TICK_US 1000000
 #endif
+#ifndef WATCHD_RUN_LOG_MAX
+#define WATCHD_RUN_LOG_MAX 65536
+#endif
 #ifndef WATCHD_PLATFORM_TAG
 #define WATCHD_PLATFORM_TAG "xiaomi_R3G"
 #endif
@@ -24,6 +27,9 @@ constexpr const char *DATA_DIR = "../data/";
 constexpr const char *CONFIG_FILE = "config";
 constexpr const char *DEFAULT_PROC_NAME = "tessal-dpi-inner";
 constexpr const char *PLATFORM_TAG = WATCHD_PLATFORM_TAG;
+
+// Size cap of the run file in bytes.
+constexpr long RUN_LOG_MAX = WATCHD_RUN_LOG_MAX;
 
 // Microseconds that one second of the daemon's delays lasts.
 constexpr unsigned long long TICK_US = WATCHD_TICK_US;
