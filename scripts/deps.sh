@@ -1,19 +1,28 @@
 # Installs the Debian packages named as arguments when any is missing.
 # Sourced by the other scripts; runs apt-get only when something is absent.
+# Packages with an architecture suffix (name:mipsel) first enable that
+# architecture in dpkg.
 ensure_packages() {
-    local missing=() pkg
+    local missing=() pkg arch
     for pkg in "$@"; do
         dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -q '^install ok installed$' ||
             missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "installing: ${missing[*]}"
-    if [[ "${missing[*]}" == *:mipsel* ]] && ! dpkg --print-foreign-architectures | grep -qx mipsel; then
-        dpkg --add-architecture mipsel
-    fi
+    for pkg in "${missing[@]}"; do
+        [[ "$pkg" == *:* ]] || continue
+        arch=${pkg##*:}
+        dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
+    done
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# Build and tests on the build machine.
 HOST_PACKAGES=(cmake make g++ libcjson-dev libgtest-dev psmisc tar gzip)
+
+# Cross build for 32-bit little-endian MIPS and its tests under user-mode
+# emulation; GoogleTest is built from its sources for the target.
+MIPSEL_PACKAGES=(g++-mipsel-linux-gnu libcjson-dev:mipsel qemu-user qemu-user-binfmt googletest)
