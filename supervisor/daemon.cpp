@@ -79,10 +79,13 @@ int daemon_main(int argc, char **argv)
 
     close_from(3);
     fill_standard_descriptors();
-    // Every message reaches a file or pipe as it is printed, and a closed
-    // standard output must not kill the daemon (and with it every child).
+    // Every message reaches a file or pipe as it is printed. A closed
+    // standard output, or a file size limit reached by the run file or the
+    // data area, must not kill the daemon (and with it every child): such
+    // writes fail instead.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
 
     watch_table *table = &g_table;
     watch_table_clear(table);

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "supervisor/launcher.h"
 #include "supervisor/watch_table.h"
 #include "util/files.h"
 
@@ -52,7 +53,7 @@ int kill_by_name(const char *name)
             dup2(null, STDERR_FILENO);
         }
         close_from(3);
-        signal(SIGPIPE, SIG_DFL);
+        restore_child_signals();
         execv(program, argv);
         _exit(127);
     }

@@ -89,6 +89,12 @@ void slot_exec_path(const watch_table *table, int index, char *buf, int size)
         snprintf(buf, (size_t)size, "%s", base);
 }
 
+void restore_child_signals()
+{
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
+}
+
 void start_slot(watch_table *table, int index, int reason)
 {
     char path[LONG_PATH_BUF];
@@ -122,7 +128,7 @@ int spawn_child(const char *path, const char *alive_path, int reason, int debug,
     if (getppid() != parent)
         _exit(EXIT_EXEC_FAILED);  // the daemon died before the signal was armed
     close_from(3);
-    signal(SIGPIPE, SIG_DFL);
+    restore_child_signals();
     execv(path, vector.argv);
     int error = errno;
     append_text(message, sizeof message, &message_len, error_text(error));

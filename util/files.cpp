@@ -20,9 +20,15 @@ int lock_file_open(const char *path, const char *data, int length)
         puts("NULL file name");
         return -1;
     }
-    // O_NOFOLLOW: a link planted at the path must not redirect the daemon's
-    // writes into another file.
+    // O_NOFOLLOW: a symbolic link planted at the path must not redirect the
+    // daemon's writes into another file.
     int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Nor may a hard link to another file stand there: it would be emptied.
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)) {
+        close(fd);
+        fd = -1;
+    }
     if (fd < 0) {
         printf("failed to open %s\n", path);
         return -1;

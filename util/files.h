@@ -3,7 +3,8 @@
 // file copying. None of them ends the process; the caller decides.
 #pragma once
 
-// Opens or creates path (0644, never through a symbolic link), marks it
+// Opens or creates path (0644; never through a symbolic link, never a file
+// with other hard links or one that is not a regular file), marks it
 // close-on-exec, takes an exclusive non-blocking flock, truncates it and
 // writes length bytes of data. Returns the locked descriptor or -1.
 int lock_file_open(const char *path, const char *data, int length);

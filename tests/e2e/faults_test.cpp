@@ -42,13 +42,13 @@ bool name_running(const std::string &name)
     return found;
 }
 
-// Starts bin/watchd as the unprivileged user with at most nproc processes
-// of that user, output to root/out. The scratch tree is handed to the user.
-pid_t start_unprivileged(scratch_dir &dir, rlim_t nproc)
+// Starts bin/watchd under a resource limit, output to root/out. As the
+// unprivileged user, the scratch tree is handed to that user first.
+pid_t start_limited(scratch_dir &dir, int resource, rlim_t value, bool unprivileged)
 {
     dir.install_daemon();
     std::string chown = "chown -R 65534:65534 " + dir.root;
-    EXPECT_EQ(system(chown.c_str()), 0);
+    EXPECT_TRUE(!unprivileged || system(chown.c_str()) == 0);
     std::string daemon = dir.bin + "/watchd";
     std::string out = dir.root + "/out";
     pid_t pid = fork();
@@ -56,12 +56,14 @@ pid_t start_unprivileged(scratch_dir &dir, rlim_t nproc)
         int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, 1);
         dup2(fd, 2);
-        // The leak checker needs a process of its own at exit, which the
-        // limit forbids; the other sanitizer checks stay on.
+        // The leak checker needs a process of its own at exit, which a
+        // process limit forbids; the other sanitizer checks stay on.
         setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-        rlimit limit{nproc, nproc};
-        if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 ||
-            setrlimit(RLIMIT_NPROC, &limit) != 0 || setuid(NOBODY) != 0)
+        rlimit limit{value, value};
+        if (setrlimit(resource, &limit) != 0)
+            _exit(126);
+        if (unprivileged &&
+            (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0))
             _exit(126);
         execl(daemon.c_str(), daemon.c_str(), (char *)nullptr);
         _exit(127);
@@ -122,6 +124,44 @@ TEST(Faults, WorkDirectoryMustBeARealDirectoryOfTheDaemonsUser)
         EXPECT_FALSE(file_exists(dir.uci + "/watchd.run"));
         EXPECT_TRUE(dir.starts(name).empty());
     }
+}
+
+TEST(Faults, HardLinkAtTheRunFileIsRefusedAndItsTargetKept)
+{
+    scratch_dir dir;
+    std::string name = unique_name("hl");
+    dir.install_fake(name);
+    dir.config({name});
+    mkdir(dir.uci.c_str(), 0755);
+    std::string victim = dir.root + "/victim";
+    write_file(victim, "precious\n");
+    ASSERT_EQ(link(victim.c_str(), (dir.uci + "/watchd.run").c_str()), 0);
+    daemon_process daemon(dir);
+    ASSERT_TRUE(daemon.wait_exit());
+    EXPECT_EQ(WEXITSTATUS(daemon.exit_status()), 0);
+    EXPECT_EQ(daemon.output(),
+              "failed to open ./uci/watchd.run\nprocess(" + dir.bin + "/watchd) already run\n");
+    EXPECT_EQ(read_file(victim), "precious\n");
+    EXPECT_TRUE(dir.starts(name).empty());
+}
+
+TEST(Faults, FileSizeLimitStopsTheLogButNotTheDaemon)
+{
+    scratch_dir dir;
+    std::string name = unique_name("fz");
+    dir.install_fake(name);
+    dir.plan(name, {"exit 3"});
+    dir.config({name});
+    // The run file (about 60 bytes a restart) reaches the limit after some
+    // 60 restarts, the daemon's output (39 bytes a restart) after some 100.
+    const rlim_t limit = 4096;
+    pid_t pid = start_limited(dir, RLIMIT_FSIZE, limit, false);
+    std::string restart = "Will restart normal prog after 10 secs\n";
+    EXPECT_TRUE(eventually([&] { return count_of(read_file(dir.root + "/out"), restart) >= 90; }));
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0) << "the daemon ended";
+    EXPECT_LE(dir.run_file().size(), limit);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 TEST(Faults, KilledDaemonTakesItsProgramsAlongAndFreesTheLock)
@@ -235,7 +275,7 @@ TEST(Faults, ForkFailingWhileACycleStartsEndsTheDaemonAndKeepsTheRecord)
     mkdir(dir.data.c_str(), 0755);
     const std::string record = "{\"version\":\"1\",\"plugindata\":1}";
     write_file(dir.data + "/.bootchk", record);
-    pid_t pid = start_unprivileged(dir, 1);  // the daemon alone uses up the limit
+    pid_t pid = start_limited(dir, RLIMIT_NPROC, 1, true);  // the daemon alone uses up the limit
     EXPECT_TRUE(exited_zero(pid));
     EXPECT_NE(read_file(dir.root + "/out").find("failed to fork\n"), std::string::npos);
     EXPECT_EQ(read_file(dir.data + "/.bootchk"), record);
@@ -256,7 +296,7 @@ TEST(Faults, ForkFailingWhileAProgramRestartsFailsTheCycle)
         }
         // Two processes allowed: the daemon and its program. Once the program
         // runs, another process of the user takes the place it leaves.
-        pid_t pid = start_unprivileged(dir, 2);
+        pid_t pid = start_limited(dir, RLIMIT_NPROC, 2, true);
         ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 1; }));
         nobody_process occupant;
         EXPECT_TRUE(exited_zero(pid));

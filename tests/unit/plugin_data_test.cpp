@@ -1,10 +1,12 @@
 // The boot-check record and the upgrade installer against real files and
 // real archives, in a scratch layout <root>/bin (the working directory, with
 // the work directory uci/ in it) and <root>/data.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -226,6 +228,55 @@ TEST_F(DataArea, DataFileIsAByteForByteCopy)
     EXPECT_EQ(slurp("../data/bjfe"), bytes);
     EXPECT_FALSE(exists(PACKAGE));
     EXPECT_EQ(slurp(RECORD), R"({"version":"20.16.06.36","luadata":1})");
+}
+
+// What the platform's tar does with hostile entries, run as root: the README
+// documents these outcomes, and the package must come from a trusted source.
+TEST_F(DataArea, HostileArchiveEntries)
+{
+    const std::string outside = root + "/outside";
+    ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
+    put("../stage/f", "x");
+    ASSERT_EQ(symlink(outside.c_str(), "../stage/lnk"), 0);
+    ASSERT_EQ(mknod("../stage/nulldev", S_IFCHR | 0644, makedev(1, 3)), 0);
+    ASSERT_EQ(chmod("../stage/f", 04755), 0);
+    const std::string tar = "tar -C ../stage -P ";
+    struct {
+        std::string make;     // commands that build the package
+        bool unpacked;        // tar's status was 0: "plugindata" recorded
+        std::string present;  // what the install leaves (relative to bin/)
+    } cases[] = {
+        // An entry with ".." is refused; tar reports failure.
+        {tar + "-czf " + PACKAGE + " --transform 's|^f$|../outside/dd|' f", false, ""},
+        // A leading "/" is removed: the entry lands inside the data directory.
+        {tar + "-czf " + PACKAGE + " --transform 's|^f$|" + outside + "/abs|' f", true,
+         "../data" + outside + "/abs"},
+        // A file through a symbolic link of the same archive is refused.
+        {tar + "-cf uci/p.tar lnk && " + tar + "-rf uci/p.tar --transform 's|^f$|lnk/th|' f && " +
+             "gzip -c uci/p.tar > " + PACKAGE,
+         false, "../data/lnk"},
+        // Set-user-ID bits and device nodes are restored as they were packed.
+        {tar + "-czf " + PACKAGE + " f nulldev", true, "../data/nulldev"},
+    };
+    for (const auto &c : cases) {
+        unlink(RECORD);
+        ASSERT_EQ(system(c.make.c_str()), 0) << c.make;
+        install(EXIT_INSTALL_PLUGIN);
+        EXPECT_EQ(bootchk_valid(), c.unpacked ? 1 : 0) << c.make;
+        struct stat st;
+        EXPECT_TRUE(c.present.empty() || lstat(c.present.c_str(), &st) == 0) << c.present;
+    }
+    DIR *dir = opendir(outside.c_str());
+    int entries = 0;
+    while (dirent *e = readdir(dir))
+        entries += e->d_name[0] != '.';
+    closedir(dir);
+    EXPECT_EQ(entries, 0) << "nothing was written outside the data directory";
+    struct stat st;
+    ASSERT_EQ(stat("../data/f", &st), 0);
+    EXPECT_TRUE(st.st_mode & S_ISUID);
+    ASSERT_EQ(lstat("../data/nulldev", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 }  // namespace
