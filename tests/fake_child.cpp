@@ -10,6 +10,7 @@
 //   alive MS       recreate the -A file every MS milliseconds, forever
 //   alive_n MS K   recreate it K times, MS apart, then stop refreshing
 //   touch FILE     create FILE
+//   await FILE     wait until FILE exists (the test's go-ahead)
 //   forever        wait until killed
 // Running out of steps also waits until killed.
 #include <dirent.h>
@@ -17,6 +18,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -90,6 +92,8 @@ void touch(const std::string &path)
 
 [[noreturn]] void die_by_signal(int sig)
 {
+    rlimit no_core{0, 0};  // no core files from the deaths a plan asks for
+    setrlimit(RLIMIT_CORE, &no_core);
     signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
@@ -153,6 +157,9 @@ int main(int argc, char **argv)
             }
         } else if (step == "touch" && steps >> word) {
             touch(word);
+        } else if (step == "await" && steps >> word) {
+            while (access(word.c_str(), F_OK) != 0)
+                sleep_ms(2);
         } else {
             forever();
         }

@@ -115,6 +115,36 @@ int count_of(const std::string &haystack, const std::string &needle)
     return count;
 }
 
+bool in_order(const std::string &text, const std::vector<std::string> &parts)
+{
+    size_t at = 0;
+    for (const std::string &part : parts) {
+        at = text.find(part, at);
+        if (at == std::string::npos)
+            return false;
+        at += part.size();
+    }
+    return true;
+}
+
+std::vector<std::string> run_events(const std::string &run_file)
+{
+    // An exit record begins with asctime's 24 characters, e.g.
+    // "Sun Dec  6 20:19:03 2026", then ": ".
+    const size_t stamp = 24;
+    std::vector<std::string> events;
+    std::istringstream in(run_file);
+    std::string line;
+    std::getline(in, line);  // the daemon's directory
+    while (std::getline(in, line)) {
+        if (line.size() > stamp + 2 && line.compare(stamp, 2, ": ") == 0 &&
+            line.compare(stamp - 5, 1, " ") == 0 && line.compare(stamp - 14, 1, " ") == 0)
+            line.erase(0, stamp + 2);
+        events.push_back(line);
+    }
+    return events;
+}
+
 scratch_dir::scratch_dir()
 {
     char templ[] = "/tmp/watchd-e2e-XXXXXX";

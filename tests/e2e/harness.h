@@ -21,6 +21,11 @@ void write_file(const std::string &path, const std::string &content);
 bool file_exists(const std::string &path);
 // Number of times needle occurs in haystack.
 int count_of(const std::string &haystack, const std::string &needle);
+// Whether every part occurs in text, each after the end of the one before.
+bool in_order(const std::string &text, const std::vector<std::string> &parts);
+// The event lines of a run file: every line after the directory line, with
+// the time stamp and ": " of the exit records cut off and no newline.
+std::vector<std::string> run_events(const std::string &run_file);
 
 // One start of a fake child, as it recorded it.
 struct child_start {
