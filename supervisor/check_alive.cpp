@@ -56,7 +56,7 @@ void start_check_alive(watch_table *table)
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_attr_setstacksize(&attr, 256 * 1024);
+    pthread_attr_setstacksize(&attr, static_cast<size_t>(256) * 1024);
     pthread_t thread;
     if (pthread_create(&thread, &attr, check_alive, table) != 0) {
         static const char message[] = "create pthread check_alive failed\n";

@@ -77,7 +77,8 @@ void enter_program_dir(const char *program_path)
         return;
     char copy[PATH_BUF];
     snprintf(copy, sizeof copy, "%s", program_path);
-    if (chdir(dirname(copy)) != 0) {
+    // Start-up only, before any other thread exists.
+    if (chdir(dirname(copy)) != 0) {  // NOLINT(concurrency-mt-unsafe)
         // Stay where the daemon was started.
     }
 }
@@ -91,7 +92,8 @@ int ensure_dir(const char *path)
     }
     if (mkdir(path, 0777) == 0 || errno == EEXIST)
         return 0;
-    printf("mkdir (%s) error: %s", path, strerror(errno));
+    // Start-up only, before any other thread exists.
+    printf("mkdir (%s) error: %s", path, strerror(errno));  // NOLINT(concurrency-mt-unsafe)
     return -1;
 }
 

@@ -14,7 +14,7 @@ cJSON *read_json_file(const char *path)
     if (!stream)
         return nullptr;
     size_t size = (size_t)st.st_size;
-    char *text = (char *)malloc(size + 1);
+    char *text = static_cast<char *>(malloc(size + 1));
     if (!text) {
         fclose(stream);
         return nullptr;
