@@ -7,12 +7,11 @@
 //   wait MS        sleep MS milliseconds
 //   exit N         exit with status N
 //   signal N       die by signal N
-//   alive MS       recreate the -A file every MS milliseconds, forever
-//   alive_n MS K   recreate it K times, MS apart, then stop refreshing
-//   touch FILE     create FILE
+//   alive MS       recreate the -A file every MS milliseconds, from then on
 //   await FILE     wait until FILE exists (the test's go-ahead)
 //   forever        wait until killed
-// Running out of steps also waits until killed.
+// Running out of steps also waits until killed. Waiting of any kind ends
+// with exit status 0 once NAME.args is gone (the test's directory removed).
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -21,73 +20,42 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
 {
 
-std::string base_name(const char *path)
-{
-    const char *slash = strrchr(path, '/');
-    return slash ? slash + 1 : path;
-}
-
 std::string open_descriptors()
 {
     std::string list;
     DIR *dir = opendir("/proc/self/fd");
-    if (!dir)
-        return "?";
-    int own = dirfd(dir);
-    while (dirent *entry = readdir(dir)) {
-        if (entry->d_name[0] == '.' || atoi(entry->d_name) == own)
-            continue;
-        if (!list.empty())
-            list += ',';
-        list += entry->d_name;
+    while (dirent *entry = dir ? readdir(dir) : nullptr) {
+        if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir))
+            list += (list.empty() ? "" : ",") + std::string(entry->d_name);
     }
-    closedir(dir);
+    if (dir)
+        closedir(dir);
     return list;
 }
 
-int count_lines(const std::string &path)
+std::vector<std::string> lines_of(const std::string &path)
 {
     std::ifstream in(path);
-    int lines = 0;
-    std::string line;
-    while (std::getline(in, line))
-        ++lines;
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
-}
-
-std::string plan_line(const std::string &path, int index)
-{
-    std::ifstream in(path);
-    std::string line;
-    std::string last;
-    for (int i = 0; std::getline(in, line); ++i) {
-        last = line;
-        if (i == index)
-            return line;
-    }
-    return last;
 }
 
 void sleep_ms(long ms)
 {
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0) {
-    }
-}
-
-void touch(const std::string &path)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0)
-        close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 [[noreturn]] void die_by_signal(int sig)
@@ -103,66 +71,49 @@ void touch(const std::string &path)
     _exit(200);
 }
 
-[[noreturn]] void forever()
-{
-    for (;;)
-        pause();
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    std::string name = base_name(argv[0]);
+    const char *slash = strrchr(argv[0], '/');
+    std::string name = slash ? slash + 1 : argv[0];
     std::string alive;
     for (int i = 1; i + 1 < argc; ++i) {
         if (strcmp(argv[i], "-A") == 0)
             alive = argv[i + 1];
     }
 
-    std::string args_path = name + ".args";
-    int start = count_lines(args_path);
+    std::string args = name + ".args";
+    size_t start = lines_of(args).size();
     std::string record = std::to_string(getpid()) + "\t" + open_descriptors();
     for (int i = 0; i < argc; ++i)
         record += std::string("\t") + argv[i];
-    record += "\n";
-    int fd = open(args_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ssize_t ignored = write(fd, record.data(), record.size());
-        (void)ignored;
-        close(fd);
-    }
+    std::ofstream(args, std::ios::app) << record + "\n";  // one write
+    // Waiting ends when the test removes its directory with the records.
+    auto present = [&] { return access(args.c_str(), F_OK) == 0; };
 
-    std::istringstream steps(plan_line(name + ".plan", start));
+    std::vector<std::string> plan = lines_of(name + ".plan");
+    std::istringstream steps(plan.empty() ? "" : plan[std::min(start, plan.size() - 1)]);
     std::string step;
+    std::string file;
+    long ms = 0;
     while (steps >> step) {
-        long a = 0;
-        long b = 0;
-        std::string word;
-        if (step == "wait" && steps >> a) {
-            sleep_ms(a);
-        } else if (step == "exit" && steps >> a) {
-            _exit((int)a);
-        } else if (step == "signal" && steps >> a) {
-            die_by_signal((int)a);
-        } else if (step == "alive" && steps >> a) {
-            for (;;) {
-                touch(alive);
-                sleep_ms(a);
-            }
-        } else if (step == "alive_n" && steps >> a >> b) {
-            for (long i = 0; i < b; ++i) {
-                touch(alive);
-                sleep_ms(a);
-            }
-        } else if (step == "touch" && steps >> word) {
-            touch(word);
-        } else if (step == "await" && steps >> word) {
-            while (access(word.c_str(), F_OK) != 0)
+        if (step == "wait" && steps >> ms) {
+            sleep_ms(ms);
+        } else if (step == "exit" && steps >> ms) {
+            _exit((int)ms);
+        } else if (step == "signal" && steps >> ms) {
+            die_by_signal((int)ms);
+        } else if (step == "alive" && steps >> ms) {
+            for (; present(); sleep_ms(ms))
+                close(open(alive.c_str(), O_WRONLY | O_CREAT, 0644));
+        } else if (step == "await" && steps >> file) {
+            while (access(file.c_str(), F_OK) != 0 && present())
                 sleep_ms(2);
         } else {
-            forever();
+            break;
         }
     }
-    forever();
+    while (present())
+        sleep_ms(20);
 }

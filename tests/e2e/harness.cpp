@@ -2,311 +2,153 @@
 #include "harness.h"
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
-namespace
-{
+namespace fs = std::filesystem;
 
-std::string env_or(const char *name, const char *fallback)
+// At least one part, empty for an empty text.
+static strings split(const std::string &text, const char *separator)
 {
-    const char *value = getenv(name);
-    return value && *value ? value : fallback;
+    std::regex pattern(separator);
+    return {std::sregex_token_iterator(text.begin(), text.end(), pattern, -1), {}};
 }
-
-std::string daemon_binary()
-{
-    return env_or("WATCHD_E2E_DAEMON", WATCHD_E2E_DAEMON);
-}
-std::string fake_binary()
-{
-    return env_or("WATCHD_E2E_FAKE", WATCHD_E2E_FAKE);
-}
-
-void copy_executable(const std::string &from, const std::string &to)
-{
-    std::ifstream in(from, std::ios::binary);
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    out.close();
-    chmod(to.c_str(), 0755);
-}
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *)
-{
-    return remove(path);
-}
-
-void sleep_ms(int ms)
-{
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&ts, nullptr);
-}
-
-void kill_by_name(const std::string &name)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(null, 2);
-        execlp("killall", "killall", "-9", name.c_str(), (char *)nullptr);
-        _exit(127);
-    }
-    if (pid > 0)
-        waitpid(pid, nullptr, 0);
-}
-
-}  // namespace
 
 std::string unique_name(const std::string &tag)
 {
     static int counter = 0;
-    std::string name =
-        tag.substr(0, 6) + std::to_string(getpid() % 10000000) + "_" + char('a' + counter++ % 26);
-    return name.substr(0, 15);
+    return tag.substr(0, 6) + std::to_string(getpid() % 10000000) + char('a' + counter++ % 26);
 }
 
 bool eventually(const std::function<bool()> &cond, int timeout_ms)
 {
-    for (int waited = 0;; waited += 5) {
-        if (cond())
-            return true;
+    for (int waited = 0; !cond(); waited += 5, usleep(5000))
         if (waited >= timeout_ms)
             return false;
-        sleep_ms(5);
-    }
+    return true;
 }
 
 std::string read_file(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    // Inserting the buffer swallows errors, e.g. reading a directory.
+    return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
 void write_file(const std::string &path, const std::string &content)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(path, std::ios::binary) << content;
 }
 
 bool file_exists(const std::string &path)
 {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    return access(path.c_str(), F_OK) == 0;
 }
 
 int count_of(const std::string &haystack, const std::string &needle)
 {
     int count = 0;
-    for (size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + needle.size()))
-        ++count;
+    for (size_t at = haystack.find(needle); at != std::string::npos; ++count)
+        at = haystack.find(needle, at + needle.size());
     return count;
 }
 
-bool in_order(const std::string &text, const std::vector<std::string> &parts)
+bool in_order(const std::string &text, const strings &parts)
 {
     size_t at = 0;
-    for (const std::string &part : parts) {
-        at = text.find(part, at);
-        if (at == std::string::npos)
-            return false;
-        at += part.size();
-    }
-    return true;
+    for (const std::string &part : parts)  // once a part is missing, at stays npos
+        at = std::min(text.find(part, at), std::string::npos - part.size()) + part.size();
+    return at != std::string::npos;
 }
 
-std::vector<std::string> run_events(const std::string &run_file)
+strings run_events(const std::string &run_file)
 {
-    // An exit record begins with asctime's 24 characters, e.g.
-    // "Sun Dec  6 20:19:03 2026", then ": ".
-    const size_t stamp = 24;
-    std::vector<std::string> events;
-    std::istringstream in(run_file);
-    std::string line;
-    std::getline(in, line);  // the daemon's directory
-    while (std::getline(in, line)) {
-        if (line.size() > stamp + 2 && line.compare(stamp, 2, ": ") == 0 &&
-            line.compare(stamp - 5, 1, " ") == 0 && line.compare(stamp - 14, 1, " ") == 0)
-            line.erase(0, stamp + 2);
-        events.push_back(line);
-    }
-    return events;
-}
-
-scratch_dir::scratch_dir()
-{
-    char templ[] = "/tmp/watchd-e2e-XXXXXX";
-    root = mkdtemp(templ);
-    bin = root + "/bin";
-    data = root + "/data";
-    uci = bin + "/uci";
-    mkdir(bin.c_str(), 0755);
-}
-
-scratch_dir::~scratch_dir()
-{
-    for (const std::string &name : fakes_)
-        kill_by_name(name);
-    nftw(root.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    // Exit records begin with a stamp like "Sun Dec  6 20:19:03 2026: ".
+    std::regex stamp("(^|\n)\\w{3} \\w{3} [ \\d]\\d \\d\\d:\\d\\d:\\d\\d \\d{4}: ");
+    strings lines = split(std::regex_replace(run_file, stamp, "$1"), "\n");
+    return {lines.begin() + 1, lines.end()};  // after the directory line
 }
 
 std::string scratch_dir::install_daemon(const std::string &name)
 {
-    std::string path = bin + "/" + name;
-    copy_executable(daemon_binary(), path);
-    return path;
+    fs::copy_file(WATCHD_E2E_DAEMON, bin + "/" + name, fs::copy_options::overwrite_existing);
+    return bin + "/" + name;
 }
 
 void scratch_dir::install_fake(const std::string &name, const std::string &dir)
 {
-    std::string where = dir.empty() ? bin : dir;
-    mkdir(where.c_str(), 0755);
-    copy_executable(fake_binary(), where + "/" + name);
-    fakes_.push_back(name);
+    fs::create_directories(dir.empty() ? bin : dir);
+    fs::copy_file(WATCHD_E2E_FAKE, (dir.empty() ? bin : dir) + "/" + name,
+                  fs::copy_options::overwrite_existing);
 }
 
-void scratch_dir::plan(const std::string &name, const std::vector<std::string> &lines)
+void scratch_dir::plan(const std::string &name, const strings &lines)
 {
-    std::string text;
+    std::ofstream out(bin + "/" + name + ".plan");
     for (const std::string &line : lines)
-        text += line + "\n";
-    write_file(bin + "/" + name + ".plan", text);
+        out << line << "\n";
 }
 
 std::vector<child_start> scratch_dir::starts(const std::string &name) const
 {
     std::vector<child_start> result;
-    std::istringstream in(read_file(bin + "/" + name + ".args"));
-    std::string line;
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::string field;
-        std::istringstream parts(line);
-        while (std::getline(parts, field, '\t'))
-            fields.push_back(field);
-        if (fields.size() < 3)
-            continue;
-        child_start start;
-        start.pid = atoi(fields[0].c_str());
-        start.fds = fields[1];
-        start.argv.assign(fields.begin() + 2, fields.end());
-        result.push_back(start);
+    for (const std::string &line : split(read_file(bin + "/" + name + ".args"), "\n")) {
+        strings f = split(line, "\t");
+        if (f.size() > 2)  // else the rest of a name with a newline
+            result.push_back({atoi(f[0].c_str()), f[1], {f.begin() + 2, f.end()}});
     }
     return result;
 }
 
-void scratch_dir::config(const std::vector<std::string> &names,
-                         const std::vector<std::string> &watched)
+void scratch_dir::config(const strings &names, const strings &watched)
 {
-    std::string text = "{\"__watch\": {\"processes\": [";
-    for (size_t i = 0; i < names.size(); ++i) {
-        bool watch = false;
-        for (const std::string &w : watched)
-            watch = watch || w == names[i];
-        text += (i ? ", " : "") + std::string("{\"base\": \"") + names[i] + "\"" +
-                (watch ? ", \"excheck\": true" : "") + "}";
+    std::string list;
+    for (const std::string &name : names) {
+        bool watch = std::count(watched.begin(), watched.end(), name) > 0;
+        list += ", {\"base\": \"" + name + (watch ? "\", \"excheck\": true}" : "\"}");
     }
-    text += "]}}\n";
-    write_file(bin + "/config", text);
+    write_file(bin + "/config", "{\"__watch\": {\"processes\": [" + list.erase(0, 2) + "]}}\n");
 }
 
-std::string scratch_dir::run_file(const std::string &daemon) const
-{
-    return read_file(uci + "/" + daemon + ".run");
-}
-
-daemon_process::daemon_process(scratch_dir &dir, const daemon_options &options,
-                               const std::string &name)
+daemon_process::daemon_process(scratch_dir &dir, const strings &args, const std::string &name,
+                               bool close_std)
+    : out_path_(dir.root + "/" + name + ".out")
 {
     std::string path = dir.bin + "/" + name;
     if (!file_exists(path))
         dir.install_daemon(name);
-    out_path_ = dir.root + "/" + name + ".out";
-    std::string program = options.program.empty() ? path : options.program;
-    std::string cwd = options.cwd.empty() ? dir.root : options.cwd;
-
-    std::vector<std::string> words;
-    std::string emulator = env_or("WATCHD_E2E_EMULATOR", "");
-    if (!emulator.empty()) {
-        words = {emulator, "-0", program, path};
-    } else {
-        words = {program};
-    }
-    words.insert(words.end(), options.args.begin(), options.args.end());
-    std::vector<char *> argv;
-    for (std::string &word : words)
-        argv.push_back(&word[0]);
+    bool in_bin = name.rfind("./", 0) == 0;
+    // A cross build runs the daemon through the emulator, argv[0] kept.
+    const char *emulator = getenv("WATCHD_E2E_EMULATOR");
+    std::vector<const char *> argv{in_bin ? name.c_str() : path.c_str()};
+    if (emulator && *emulator)
+        argv = {emulator, "-0", argv[0], path.c_str()};
+    for (const std::string &arg : args)
+        argv.push_back(arg.c_str());
     argv.push_back(nullptr);
-    std::string exe = emulator.empty() ? path : emulator;
-
-    pid_ = fork();
-    if (pid_ == 0) {
-        if (chdir(cwd.c_str()) != 0)
+    if ((pid_ = fork()) == 0) {
+        int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (chdir((in_bin ? dir.bin : dir.root).c_str()) != 0 || dup2(out, 1) < 0 ||
+            dup2(out, 2) < 0)
             _exit(126);
-        int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int null = open("/dev/null", O_RDONLY);
-        dup2(null, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        if (options.close_std) {
-            close(0);
-            close(1);
-            close(2);
-        }
-        if (emulator.empty())
-            execv(exe.c_str(), argv.data());
-        else
-            execvp(exe.c_str(), argv.data());
+        for (int fd = 0; fd < 3 && close_std; ++fd)
+            close(fd);
+        execvp(emulator && *emulator ? emulator : path.c_str(), (char **)argv.data());
         _exit(127);
     }
 }
 
-daemon_process::~daemon_process()
+bool daemon_process::reap(bool kill_first)
 {
-    kill_now();
-}
-
-std::string daemon_process::output() const
-{
-    return read_file(out_path_);
-}
-
-bool daemon_process::running()
-{
-    if (pid_ <= 0)
-        return false;
-    int status;
-    pid_t got = waitpid(pid_, &status, WNOHANG);
-    if (got == pid_) {
-        status_ = status;
+    if (pid_ > 0 && (!kill_first || kill(pid_, SIGKILL) == 0) &&
+        waitpid(pid_, &status_, kill_first ? 0 : WNOHANG) == pid_)
         pid_ = -1;
-        return false;
-    }
-    return true;
-}
-
-bool daemon_process::wait_exit(int timeout_ms)
-{
-    return eventually([this] { return !running(); }, timeout_ms);
-}
-
-void daemon_process::kill_now()
-{
-    if (pid_ <= 0)
-        return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status_, 0);
-    pid_ = -1;
+    return pid_ > 0;
 }
