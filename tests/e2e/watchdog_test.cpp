@@ -6,18 +6,14 @@
 
 #include "harness.h"
 
-namespace
-{
-
 using args = std::vector<std::string>;
 
-// The alive file as the daemon composes it and hands it over with -A.
-std::string alive_arg(const std::string &name)
+// A watched program's argv with a reason; the daemon hands over the alive
+// file with -A.
+static args watched_argv(const std::string &name, const char *reason)
 {
-    return "./uci//" + name + ".alive";
+    return {name, "-r", reason, "-A", "./uci//" + name + ".alive"};
 }
-
-}  // namespace
 
 TEST(Watchdog, SilentProgramIsKilledAndRestartedWith199WhileARefreshingOneLives)
 {
@@ -35,8 +31,8 @@ TEST(Watchdog, SilentProgramIsKilledAndRestartedWith199WhileARefreshingOneLives)
     // kill the refreshing one has been checked at least nine times.
     ASSERT_TRUE(eventually([&] { return dir.starts(silent).size() == 4; }));
     std::vector<child_start> starts = dir.starts(silent);
-    EXPECT_EQ(starts[0].argv, (args{silent, "-A", alive_arg(silent)}));
-    EXPECT_EQ(starts[1].argv, (args{silent, "-r", "199", "-A", alive_arg(silent)}));
+    EXPECT_EQ(starts[0].argv, (args{silent, "-A", "./uci//" + silent + ".alive"}));
+    EXPECT_EQ(starts[1].argv, watched_argv(silent, "199"));
     EXPECT_EQ(starts[3].argv, starts[1].argv);
     EXPECT_EQ(dir.starts(busy).size(), 1u);
     std::string kill = silent + " is not alive, and we will kill it.";
@@ -65,9 +61,8 @@ TEST(Watchdog, KillCollectedAfterANewCycleKeepsItsFlagForTheNextDeath)
     // pause has begun, so that the watchdog's kill falls inside it, and again
     // after the kill, so that no second kill comes before the new cycle.
     std::string alive = dir.uci + "/" + watched + ".alive";
-    auto refresh = [&] { write_file(alive, ""); };
     ASSERT_TRUE(eventually([&] {
-        refresh();
+        write_file(alive, "");
         return daemon.output().find("after 660 secs") != std::string::npos;
     }));
     std::string kill = watched + " is not alive, and we will kill it.";
@@ -75,21 +70,20 @@ TEST(Watchdog, KillCollectedAfterANewCycleKeepsItsFlagForTheNextDeath)
     // Both the killed program and the exit with 160 wait for the pause's end.
     write_file(dir.bin + "/" + go, "");
     ASSERT_TRUE(eventually([&] {
-        refresh();
+        write_file(alive, "");
         return dir.starts(watched).size() == 4;
     }));
 
+    // The killed first instance is collected in the new cycle, as no slot's.
     std::vector<child_start> starts = dir.starts(watched);
-    EXPECT_TRUE(eventually([&] {
-        return count_of(daemon.output(),
-                        "No such pid(" + std::to_string(starts[0].pid) + ") for reexec\n") == 1;
-    }));
+    std::string line = "No such pid(" + std::to_string(starts[0].pid) + ") for reexec\n";
+    EXPECT_TRUE(eventually([&] { return count_of(daemon.output(), line) == 1; }));
     // The second and third instances died by signal 9 of their own: the flag
     // that the first one's kill set turns the first such death into 199, and
     // handling it clears the flag.
-    EXPECT_EQ(starts[1].argv, (args{watched, "-r", "160", "-A", alive_arg(watched)}));
-    EXPECT_EQ(starts[2].argv, (args{watched, "-r", "199", "-A", alive_arg(watched)}));
-    EXPECT_EQ(starts[3].argv, (args{watched, "-r", "9", "-A", alive_arg(watched)}));
+    EXPECT_EQ(starts[1].argv, watched_argv(watched, "160"));
+    EXPECT_EQ(starts[2].argv, watched_argv(watched, "199"));
+    EXPECT_EQ(starts[3].argv, watched_argv(watched, "9"));
     std::string segv = pauser + " killed by signal(11)";
     EXPECT_EQ(run_events(dir.run_file()),
               (args{segv, segv, kill, trigger + " exited normally with code(160)",
