@@ -2,10 +2,25 @@
 // {"__watch": {"processes": [{"base": NAME, "excheck": true}, ...]}}
 #include "supervisor/config.h"
 
+#include <ctype.h>
 #include <stdio.h>
 
 #include "supervisor/watch_table.h"
 #include "util/json_file.h"
+
+// An empty name is no program file, one beginning with "-" would be read as
+// an option by killall, and one holding a control character (a newline,
+// say) cannot be matched by killall and would split the run file's lines.
+static bool usable_name(const char *base)
+{
+    if (base[0] == '\0' || base[0] == '-')
+        return false;
+    for (const char *c = base; *c; ++c) {
+        if (iscntrl((unsigned char)*c))
+            return false;
+    }
+    return true;
+}
 
 void load_default_config(watch_table *table)
 {
@@ -37,10 +52,12 @@ int load_config(const char *path, watch_table *table)
         const char *base = entry ? json_get_string(entry, "base") : nullptr;
         if (!base)
             return -1;
-        // An empty name is no program file, and one beginning with "-" would
-        // be read as an option by killall.
-        if (base[0] == '\0' || base[0] == '-') {
-            printf("process %d in %s has an unusable base \"%s\"\n", i + 1, path, base);
+        if (!usable_name(base)) {
+            char shown[PATH_BUF];
+            snprintf(shown, sizeof shown, "%s", base);
+            for (char *c = shown; *c; ++c)
+                *c = iscntrl((unsigned char)*c) ? '?' : *c;
+            printf("process %d in %s has an unusable base \"%s\"\n", i + 1, path, shown);
             return -1;
         }
         proc_slot &slot = table->slots[i];

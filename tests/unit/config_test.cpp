@@ -35,6 +35,8 @@ TEST(Config, FilesGiveTheTableOrFail)
         {R"({"__watch":{"processes":[{"base":"ok"},{"base":""}]}})", nullptr, bad_base + "\"\"\n"},
         {R"({"__watch":{"processes":[{"base":"ok"},{"base":"-9"}]}})", nullptr,
          bad_base + "\"-9\"\n"},
+        {R"({"__watch":{"processes":[{"base":"ok"},{"base":"a\nb\tc"}]}})", nullptr,
+         bad_base + "\"a?b?c\"\n"},
     };
     for (const auto &[text, slots, output] : cases) {
         std::ofstream(path, std::ios::trunc) << text;
