@@ -26,8 +26,6 @@ void load_default_config(watch_table *table)
 {
     table->proc_count = 1;
     snprintf(table->slots[0].base, sizeof table->slots[0].base, "%s", DEFAULT_PROC_NAME);
-    table->slots[0].alive_path[0] = '\0';
-    table->slots[0].pid = 0;
 }
 
 int load_config(const char *path, watch_table *table)
@@ -62,8 +60,6 @@ int load_config(const char *path, watch_table *table)
         }
         proc_slot &slot = table->slots[i];
         snprintf(slot.base, sizeof slot.base, "%s", base);
-        slot.pid = 0;
-        slot.alive_path[0] = '\0';
         if (json_is_true(entry, "excheck"))
             snprintf(slot.alive_path, sizeof slot.alive_path, "%s/%s.alive", UCI_DIR, base);
     }

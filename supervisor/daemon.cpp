@@ -83,12 +83,14 @@ int daemon_main(int argc, char **argv)
     // standard output, or a file size limit reached by the run file or the
     // data area, must not kill the daemon (and with it every child): such
     // writes fail instead.
-    setvbuf(stdout, nullptr, _IOLBF, 0);
+    static char stdout_buffer[1024];
+    setvbuf(stdout, stdout_buffer, _IOLBF, sizeof stdout_buffer);
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
 
+    // g_table is static storage and zero from the start; clearing it again
+    // would dirty every page of its path buffers, used or not.
     watch_table *table = &g_table;
-    watch_table_clear(table);
     compose_run_path(prog, table);
     enter_program_dir(prog);
     if (argc > 1)

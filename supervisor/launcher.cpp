@@ -103,37 +103,39 @@ void start_slot(watch_table *table, int index, int reason)
     slot.pid = spawn_child(path, slot.alive_path, reason, table->debug_flag, table->plugin_mode);
 }
 
-int spawn_child(const char *path, const char *alive_path, int reason, int debug, int plugin)
+// The child's side of spawn_child. It must not flush stdio buffers inherited
+// from the daemon, so it ends with _exit and writes its one message with
+// write. Kept out of line so that its message buffer never deepens the
+// daemon's own stack.
+[[noreturn]] static __attribute__((noinline)) void exec_child(const char *path, char *const *argv,
+                                                              pid_t parent)
 {
-    child_argv vector;
-    build_child_argv(&vector, path, alive_path, reason, debug, plugin);
-    char message[LONG_PATH_BUF + 128];
-    size_t message_len = 0;
-    append_text(message, sizeof message, &message_len, "failed to exec ");
-    append_text(message, sizeof message, &message_len, path);
-    append_text(message, sizeof message, &message_len, ", error is ");
-
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid < 0) {
-        puts("failed to fork");
-        return -1;
-    }
-    if (pid > 0)
-        return pid;
-
-    // The child. It must not flush stdio buffers inherited from the daemon,
-    // so it ends with _exit and writes its one message with write.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent)
         _exit(EXIT_EXEC_FAILED);  // the daemon died before the signal was armed
     close_from(3);
     restore_child_signals();
-    execv(path, vector.argv);
-    int error = errno;
-    append_text(message, sizeof message, &message_len, error_text(error));
-    append_text(message, sizeof message, &message_len, "\n");
-    ssize_t ignored = write(STDOUT_FILENO, message, message_len);
+    execv(path, argv);
+    const char *error = error_text(errno);
+    char message[LONG_PATH_BUF + 128];
+    size_t len = 0;
+    const char *parts[] = {"failed to exec ", path, ", error is ", error, "\n"};
+    for (const char *part : parts)
+        append_text(message, sizeof message, &len, part);
+    ssize_t ignored = write(STDOUT_FILENO, message, len);
     (void)ignored;
     _exit(EXIT_EXEC_FAILED);
+}
+
+int spawn_child(const char *path, const char *alive_path, int reason, int debug, int plugin)
+{
+    child_argv vector;
+    build_child_argv(&vector, path, alive_path, reason, debug, plugin);
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == 0)
+        exec_child(path, vector.argv, parent);
+    if (pid < 0)
+        puts("failed to fork");
+    return pid < 0 ? -1 : pid;
 }

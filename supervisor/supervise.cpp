@@ -35,15 +35,17 @@ int find_slot_by_pid(int pid, int status, watch_table *table, int *code, int *ex
     return table->proc_count;
 }
 
-static void pause_before_restart(watch_table *table, int code, int exited)
+// The pause is counted from the moment the ending was collected, so the
+// time spent logging it is part of the pause, not added to it.
+static void pause_before_restart(watch_table *table, int code, int exited, const timespec &reaped)
 {
     if (exited || code != 11) {
         printf("Will restart normal prog after %d secs\n", (int)RESTART_DELAY);
-        sleep_seconds(RESTART_DELAY);
+        sleep_seconds_since(reaped, RESTART_DELAY);
     } else {
         unsigned delay = segv_restart_delay(table);
         printf("Will restart segv prog after %d secs\n", (int)delay);
-        sleep_seconds(delay);
+        sleep_seconds_since(reaped, delay);
     }
 }
 
@@ -58,6 +60,7 @@ int reap_children(watch_table *table, int *reason)
             puts("failed to waitpid");
             return -1;
         }
+        timespec reaped = monotonic_now();
         int code;
         int exited;
         int index = find_slot_by_pid(pid, status, table, &code, &exited);
@@ -83,7 +86,7 @@ int reap_children(watch_table *table, int *reason)
                 break;
             }
         }
-        pause_before_restart(table, code, exited);
+        pause_before_restart(table, code, exited, reaped);
         start_slot(table, index, code);
         if (slot.pid < 0)
             return -1;

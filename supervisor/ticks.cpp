@@ -15,9 +15,28 @@ timespec ticks_to_timespec(unsigned seconds, unsigned long long tick_us)
     return ts;
 }
 
+timespec monotonic_now()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+void sleep_seconds_since(const timespec &start, unsigned seconds)
+{
+    timespec pause = ticks_to_timespec(seconds, TICK_US);
+    timespec deadline = start;
+    deadline.tv_sec += pause.tv_sec;
+    deadline.tv_nsec += pause.tv_nsec;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
 void sleep_seconds(unsigned seconds)
 {
-    timespec left = ticks_to_timespec(seconds, TICK_US);
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    sleep_seconds_since(monotonic_now(), seconds);
 }
