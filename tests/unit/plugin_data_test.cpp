@@ -8,12 +8,14 @@
 
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
 
 #include "plugin_data/bootchk.h"
 #include "plugin_data/installer.h"
+#include "supervisor/check_alive.h"
 #include "supervisor/watch_table.h"
 
 const char *const RECORD = "../data/.bootchk";
@@ -157,4 +159,26 @@ TEST_F(DataArea, HostileArchiveEntries)
         // ...and nothing was written outside the data directory.
         EXPECT_EQ(sh("[ " + left + " ] && [ -z \"$(ls -A " + outside + ")\" ]"), 0) << left;
     }
+}
+
+// Links planted in the work directory are removed, never written through:
+// the installer reads the package it points at (hence a trusted package and a
+// work directory of the daemon's own) and the watchdog deletes the alive file.
+TEST_F(DataArea, LinksPlantedInTheWorkDirectoryAreRemovedNotWrittenThrough)
+{
+    ASSERT_EQ(sh("echo secret >../stage/victim && ln -s ../../stage/victim uci/ttupgrade.tgz && "
+                 "ln -s ../../stage/victim uci/prog.alive"),
+              0);
+    install(EXIT_INSTALL_LUA);
+    std::unique_ptr<watch_table> table{new watch_table()};
+    watch_table_clear(table.get());
+    table->proc_count = 1;
+    table->slots[0].pid = getpid();
+    table->slots[0].miss_count = 2;
+    snprintf(table->slots[0].alive_path, PATH_BUF, "./uci//prog.alive");
+    check_alive_pass(table.get());
+    EXPECT_EQ(table->slots[0].miss_count, 0u);  // found, so alive
+    EXPECT_EQ(sh("[ ! -L uci/ttupgrade.tgz ] && [ ! -L uci/prog.alive ]"), 0);
+    EXPECT_EQ(slurp("../stage/victim"), "secret\n");
+    EXPECT_EQ(slurp("../data/bjfe"), "secret\n");
 }
