@@ -1,30 +1,41 @@
 // Whole-file JSON reading and member access on cJSON trees.
 #include "util/json_file.h"
 
-#include <stdio.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 cJSON *read_json_file(const char *path)
 {
     struct stat st;
     if (stat(path, &st) != 0 || st.st_size <= 0)
         return nullptr;
-    FILE *stream = fopen(path, "re");
-    if (!stream)
+    // A plain descriptor rather than a stream: stdio would allocate a buffer
+    // of its own on top of the one the whole file is read into.
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return nullptr;
     size_t size = (size_t)st.st_size;
     char *text = static_cast<char *>(malloc(size + 1));
-    if (!text) {
-        fclose(stream);
-        return nullptr;
+    size_t got = 0;
+    while (text && got < size) {
+        ssize_t n = read(fd, text + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += (size_t)n;
     }
+    close(fd);
     // Only the bytes actually read reach the parser: the file may have
     // shrunk since stat, or not be a regular file at all.
-    size_t got = fread(text, 1, size, stream);
-    text[got] = '\0';
-    cJSON *tree = got > 0 ? cJSON_Parse(text) : nullptr;
-    fclose(stream);
+    cJSON *tree = nullptr;
+    if (text && got > 0) {
+        text[got] = '\0';
+        tree = cJSON_Parse(text);
+    }
     free(text);
     return tree;
 }
