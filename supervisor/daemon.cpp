@@ -11,6 +11,7 @@
 
 #include "supervisor/check_alive.h"
 #include "supervisor/config.h"
+#include "supervisor/run_log.h"
 #include "supervisor/supervise.h"
 #include "supervisor/watch_table.h"
 #include "util/files.h"

@@ -1,8 +1,6 @@
-// The daemon's entry, its run file (single-instance lock and event log) and
-// the one primitive that appends to the log.
+// The daemon's entry and the opening of its run file (the single-instance
+// lock and the event log that run_log.h appends to).
 #pragma once
-
-#include "supervisor/run_log.h"
 
 struct watch_table;
 
