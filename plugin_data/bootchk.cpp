@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "supervisor/watch_table.h"
+#include "constants.h"
 #include "util/json_file.h"
 
 // "%s/%s" of a directory that already ends in a slash gives ../data//.bootchk;

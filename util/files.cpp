@@ -12,7 +12,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "supervisor/watch_table.h"
+#include "constants.h"
 
 int lock_file_open(const char *path, const char *data, int length)
 {
