@@ -4,14 +4,15 @@
 #include "plugin_data/installer.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "constants.h"
 #include "plugin_data/bootchk.h"
-#include "supervisor/watch_table.h"
 #include "util/files.h"
 #include "util/json_file.h"
+#include "util/spawn.h"
 
 static const char *const PACKAGE_NAME = "ttupgrade.tgz";
 static const char *const DATA_FILE_NAME = "bjfe";
@@ -34,6 +35,19 @@ static cJSON *load_record(const char *path)
     return record ? record : cJSON_CreateObject();
 }
 
+// Runs command with /bin/sh, as system() would, but the shell and what it
+// starts get the default dispositions of the signals the daemon ignores.
+// The command holds only constants of the build: no name reaches the shell.
+// Returns the shell's exit status, or -1 when it did not exit normally.
+static int run_shell(const char *command)
+{
+    char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"),
+                    const_cast<char *>(command), nullptr};
+    int pid = spawn_program("/bin/sh", argv, false);
+    int status = pid < 0 ? -1 : wait_program(pid);
+    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void install_upgrade(watch_table *, int code)
 {
     char package[510];
@@ -54,10 +68,7 @@ void install_upgrade(watch_table *, int code)
     if (code == EXIT_INSTALL_PLUGIN) {
         char command[2048];
         snprintf(command, sizeof command, "tar -zxf %s -C %s", package, DATA_DIR);
-        // The command holds only constants of the build, and only the main
-        // thread runs it: neither a shell reading a name nor a race on the
-        // signal dispositions that system() changes can come of it.
-        if (system(command) == 0)  // NOLINT(cert-env33-c,concurrency-mt-unsafe)
+        if (run_shell(command) == 0)
             append_number(root, "plugindata", 1);
     } else if (code == EXIT_INSTALL_LUA) {
         char data_file[LONG_PATH_BUF];

@@ -2,18 +2,13 @@
 // directly so that no character of a configured name reaches a shell.
 #include "supervisor/kill_by_name.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include "supervisor/launcher.h"
-#include "supervisor/watch_table.h"
-#include "util/files.h"
+#include "constants.h"
+#include "util/spawn.h"
 
 int find_on_path(const char *program, char *buf, int size)
 {
@@ -38,33 +33,36 @@ int find_on_path(const char *program, char *buf, int size)
     return -1;
 }
 
-int kill_by_name(const char *name)
+int kill_by_names(const char *const names[], int count)
 {
     char program[PATH_BUF];
-    if (find_on_path("killall", program, sizeof program) != 0)
+    if (count > MAX_PROCS || find_on_path("killall", program, sizeof program) != 0)
         return -1;
-    // Built before fork, like everything the child needs.
-    // cppcheck-suppress variableScope
-    char *argv[] = {const_cast<char *>("killall"), const_cast<char *>("-9"),
-                    const_cast<char *>(name), nullptr};
-    pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        int null = open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-        }
-        close_from(3);
-        restore_child_signals();
-        execv(program, argv);
-        _exit(127);
+    // Built before any child starts, like everything a child needs.
+    char *argv[MAX_PROCS][4];
+    pid_t pids[MAX_PROCS];
+    int result = 0;
+    for (int i = 0; i < count; ++i) {
+        argv[i][0] = const_cast<char *>("killall");
+        argv[i][1] = const_cast<char *>("-9");
+        argv[i][2] = const_cast<char *>(names[i]);
+        argv[i][3] = nullptr;
     }
-    // The main thread's wait for any child may collect this one first; the
-    // wait here then fails, which is fine: killall has finished either way.
-    int status;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    for (int i = 0; i < count; ++i) {
+        pids[i] = spawn_program(program, argv[i], true);
+        if (pids[i] < 0)
+            result = -1;
     }
-    return 0;
+    // The main thread's wait for any child may collect one of these first;
+    // the wait here then fails, which is fine: that killall has ended.
+    for (int i = 0; i < count; ++i) {
+        if (pids[i] > 0)
+            wait_program(pids[i]);
+    }
+    return result;
+}
+
+int kill_by_name(const char *name)
+{
+    return kill_by_names(&name, 1);
 }

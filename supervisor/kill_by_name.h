@@ -1,9 +1,13 @@
 // Killing every process of a name with the platform's killall.
 #pragma once
 
-// Runs "killall -9 NAME" without a shell (the name is one argument, never
-// parsed), output and errors discarded, and waits for it. The result of
-// killall is ignored; -1 only when it could not be started.
+// Runs "killall -9 NAME" for each of count names without a shell (each name
+// is one argument, never parsed), output and errors discarded. All of them
+// start at once; the call returns when all have ended. Their results are
+// ignored; -1 only when killall could not be found or started.
+int kill_by_names(const char *const names[], int count);
+
+// The same for one name.
 int kill_by_name(const char *name);
 
 // Finds an executable on the search path; 0 with the path in buf, or -1.

@@ -12,6 +12,7 @@
 
 #include "supervisor/watch_table.h"
 #include "util/files.h"
+#include "util/spawn.h"
 
 namespace
 {
@@ -87,12 +88,6 @@ void slot_exec_path(const watch_table *table, int index, char *buf, int size)
         snprintf(buf, (size_t)size, "%s/%s", DATA_DIR, base);
     else
         snprintf(buf, (size_t)size, "%s", base);
-}
-
-void restore_child_signals()
-{
-    signal(SIGPIPE, SIG_DFL);
-    signal(SIGXFSZ, SIG_DFL);
 }
 
 void start_slot(watch_table *table, int index, int reason)

@@ -25,10 +25,6 @@ void slot_exec_path(const watch_table *table, int index, char *buf, int size);
 // Starts slot index with the restart reason; stores the child's pid, or -1.
 void start_slot(watch_table *table, int index, int reason);
 
-// Gives a new child the default dispositions of the signals the daemon
-// ignores. Async-signal-safe.
-void restore_child_signals();
-
 // Forks and executes path. Returns the child's pid, or -1 when fork fails.
 // A child whose exec fails prints why and exits with EXIT_EXEC_FAILED.
 int spawn_child(const char *path, const char *alive_path, int reason, int debug, int plugin);

@@ -18,10 +18,12 @@
 
 void kill_all(watch_table *table)
 {
+    const char *names[MAX_PROCS];
     for (int i = 0; i < slot_limit(table); ++i) {
         table->slots[i].pid = 0;
-        kill_by_name(table->slots[i].base);
+        names[i] = table->slots[i].base;
     }
+    kill_by_names(names, slot_limit(table));
 }
 
 int find_slot_by_pid(int pid, int status, watch_table *table, int *code, int *exited)
