@@ -8,15 +8,18 @@
 #include "supervisor/watch_table.h"
 #include "util/json_file.h"
 
-// An empty name is no program file, one beginning with "-" would be read as
-// an option by killall, and one holding a control character (a newline,
-// say) cannot be matched by killall and would split the run file's lines.
+// A base is a file name in the daemon's directory. An empty one is no file,
+// one beginning with "-" would be read as an option by killall, one holding
+// "/" is never matched by a killall that compares names (and one that takes
+// it as a file kills every process running that file, whatever its name),
+// and one holding a control character (a newline, say) cannot be matched by
+// killall and would split the run file's lines.
 static bool usable_name(const char *base)
 {
     if (base[0] == '\0' || base[0] == '-')
         return false;
     for (const char *c = base; *c; ++c) {
-        if (iscntrl((unsigned char)*c))
+        if (*c == '/' || iscntrl((unsigned char)*c))
             return false;
     }
     return true;

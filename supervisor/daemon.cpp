@@ -11,6 +11,7 @@
 
 #include "supervisor/check_alive.h"
 #include "supervisor/config.h"
+#include "supervisor/kill_by_name.h"
 #include "supervisor/run_log.h"
 #include "supervisor/supervise.h"
 #include "supervisor/watch_table.h"
@@ -67,6 +68,15 @@ static int check_work_dir(const char *path)
     return -1;
 }
 
+// Without killall nothing is ever killed by name: say so once. Out of line,
+// so that its buffer shares the stack depth the supervision loop uses anyway.
+static __attribute__((noinline)) void warn_without_killall()
+{
+    char killall[PATH_BUF];
+    if (find_on_path("killall", killall, sizeof killall) != 0)
+        puts("no killall on PATH: programs cannot be killed by name");
+}
+
 static void compose_run_path(const char *prog, watch_table *table)
 {
     char copy[PATH_BUF];
@@ -105,6 +115,7 @@ int daemon_main(int argc, char **argv)
     }
     if (open_run_file(prog, table) != 0)
         return 0;
+    warn_without_killall();
     signal(SIGCHLD, SIG_DFL);
     start_check_alive(table);
     supervise(table);

@@ -46,14 +46,17 @@ TEST(Startup, RunFileLocksOneInstancePerProgramName)
     EXPECT_EQ(third.output(), "failed to init daemon\n");
     EXPECT_EQ(dir.run_file(), dir.bin + "\n");
 
-    // The same program under another name takes another run file.
+    // The same program under another name takes another run file. This one
+    // finds no killall: it says so once and supervises all the same.
     dir.config({name});
-    std::string other = unique_name("wd");
+    std::string other = unique_name("wd"), path = getenv("PATH");
+    setenv("PATH", "/nonexistent", 1);
     daemon_process renamed(dir, {}, other);
+    setenv("PATH", path.c_str(), 1);
     ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 2; }));
     EXPECT_EQ(dir.starts(name)[1].argv, strings{name});  // no argument, no -d
     EXPECT_EQ(dir.run_file(other), dir.bin + "\n");
-    EXPECT_EQ(renamed.output(), "");
+    EXPECT_EQ(renamed.output(), "no killall on PATH: programs cannot be killed by name\n");
 
     // One with an unusable entry stops before its lock too: no run file.
     write_file(dir.bin + "/config",

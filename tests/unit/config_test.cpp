@@ -37,6 +37,8 @@ TEST(Config, FilesGiveTheTableOrFail)
          bad_base + "\"-9\"\n"},
         {R"({"__watch":{"processes":[{"base":"ok"},{"base":"a\nb\tc"}]}})", nullptr,
          bad_base + "\"a?b?c\"\n"},
+        {R"({"__watch":{"processes":[{"base":"ok"},{"base":"sub/prog"}]}})", nullptr,
+         bad_base + "\"sub/prog\"\n"},
     };
     for (const auto &[text, slots, output] : cases) {
         std::ofstream(path, std::ios::trunc) << text;
