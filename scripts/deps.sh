@@ -26,3 +26,10 @@ HOST_PACKAGES=(cmake make g++ libcjson-dev libgtest-dev psmisc tar gzip)
 # Cross build for 32-bit little-endian MIPS and its tests under user-mode
 # emulation; GoogleTest is built from its sources for the target.
 MIPSEL_PACKAGES=(g++-mipsel-linux-gnu libcjson-dev:mipsel qemu-user qemu-user-binfmt googletest)
+
+# The daemon built against musl (x86_64): musl's compiler driver, and
+# dpkg-source to unpack cJSON's Debian source package (scripts/musl-cjson).
+MUSL_PACKAGES=(musl-tools dpkg-dev)
+
+# BusyBox, whose killall and tar the busybox test run puts first on PATH.
+BUSYBOX_PACKAGES=(busybox)
