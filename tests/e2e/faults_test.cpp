@@ -179,8 +179,10 @@ TEST(Faults, OverlongNameIsLoggedOnWholeLinesAndEndsTheDaemon)
     daemon_process daemon(dir);
     ASSERT_TRUE(daemon.wait_exit());
     EXPECT_EQ(daemon.exit_status(), 0);
-    EXPECT_EQ(daemon.output(), "failed to exec " + name +
-                                   ", error is File name too long\nfailed for normal boot, exit\n");
+    // The error's wording is the daemon's C library's, which need not be this test's.
+    const std::string out = daemon.output(), head = "failed to exec " + name + ", error is ";
+    EXPECT_EQ(out.substr(0, head.size()), head);
+    EXPECT_EQ(out.substr(out.find('\n', head.size())), "\nfailed for normal boot, exit\n");
     // The exit record is cut to the record's size but still ends its line.
     std::string record = dir.run_file().substr(dir.run_file().find('\n') + 1);
     EXPECT_EQ(record.size(), 255u);

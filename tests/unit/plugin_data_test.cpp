@@ -3,15 +3,20 @@
 // the work directory uci/ in it) and <root>/data.
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
+#include <array>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "plugin_data/bootchk.h"
 #include "plugin_data/installer.h"
@@ -128,37 +133,88 @@ TEST_F(DataArea, InstallerRecordsWhatItDid)
     }
 }
 
-// What the platform's tar does with hostile entries, run as root: the README
-// documents these outcomes, and the package must come from a trusted source.
-TEST_F(DataArea, HostileArchiveEntries)
+// A gzipped ustar archive written here, so that no tar's own options shape
+// it. Members are {name, type flag, link target, content}, each with mode 4755
+// and the device numbers of /dev/null, which only a character device uses.
+static std::string tgz(const std::vector<std::array<std::string, 4>> &members)
 {
-    const std::string outside = root + "/outside", tar = "tar -C ../stage -P ";
-    ASSERT_EQ(sh("mkdir " + outside + " && cd ../stage && echo x >f && chmod 4755 f && ln -s " +
-                 outside + " lnk && mknod nulldev c 1 3"),
-              0);
-    const std::tuple<std::string, bool, std::string> cases[] = {
-        // commands that build the package, whether tar succeeded ("plugindata"
-        // recorded), a test of what the install leaves
-        // An entry with ".." is refused; tar reports failure.
-        {tar + "-czf uci/ttupgrade.tgz --transform 's|^f$|../outside/dd|' f", false, "-d ../data"},
-        // A leading "/" is removed: the entry lands inside the data directory.
-        {tar + "-czf uci/ttupgrade.tgz --transform 's|^f$|" + outside + "/abs|' f", true,
-         "-f ../data" + outside + "/abs"},
-        // A file through a symbolic link of the same archive is refused.
-        {tar + "-cf uci/p.tar lnk && " + tar + "-rf uci/p.tar --transform 's|^f$|lnk/th|' f && " +
-             "gzip -c uci/p.tar >uci/ttupgrade.tgz",
-         false, "-L ../data/lnk"},
-        // Set-user-ID bits and device nodes are restored as they were packed.
-        {tar + "-czf uci/ttupgrade.tgz f nulldev", true, "-u ../data/f -a -c ../data/nulldev"},
-    };
-    for (const auto &[make, unpacked, left] : cases) {
-        unlink(RECORD);
-        ASSERT_EQ(sh(make), 0) << make;
-        install(EXIT_INSTALL_PLUGIN);
-        EXPECT_EQ(bootchk_valid(), unpacked ? 1 : 0) << make;
-        // ...and nothing was written outside the data directory.
-        EXPECT_EQ(sh("[ " + left + " ] && [ -z \"$(ls -A " + outside + ")\" ]"), 0) << left;
+    std::string archive;
+    for (const auto &[name, type, link, data] : members) {
+        char h[512] = {};
+        name.copy(h, 100);
+        snprintf(h + 100, 48, "%07o %07o %07o %011zo %011o", 04755, 0, 0, data.size(), 0);
+        h[156] = type[0];
+        link.copy(h + 157, 100);
+        memcpy(h + 257, "ustar\00000", 8);  // magic and version
+        snprintf(h + 329, 16, "%07o %07o", 1, 3);
+        // The checksum counts its own field as spaces; every byte is ASCII.
+        snprintf(h + 148, 8, "%06o", std::accumulate(h, h + 512, 8 * ' '));
+        h[155] = ' ';
+        archive += std::string(h, 512) + data + std::string((512 - data.size() % 512) % 512, '\0');
     }
+    std::ofstream("../stage/p.tar", std::ios::binary) << archive + std::string(1024, '\0');
+    return sh("gzip -c ../stage/p.tar >../stage/p.tgz") == 0 ? slurp("../stage/p.tgz") : "";
+}
+
+// Damaged and hostile packages, run as root, with either platform tar (GNU or
+// BusyBox): the record is marked only when the package unpacked whole, the
+// package goes in every case, and nothing outside the data directory is
+// written. An entry with ".." or a hard link to an outside file: GNU tar
+// refuses it and fails; BusyBox strips "../" from the entry, or makes the
+// link, and succeeds. For those the record is not asserted.
+TEST_F(DataArea, DamagedAndHostilePackages)
+{
+    const std::string outside = root + "/outside";
+    ASSERT_EQ(sh("mkdir " + outside + " && echo v >" + outside + "/victim"), 0);
+    // A leading "/" is stripped; modes and device nodes are restored as packed.
+    const std::string good = tgz({{"prog", "0", "", "#!/bin/sh\n"},
+                                  {"nulldev", "3", "", ""},
+                                  {outside + "/abs", "0", "", "a"}});
+    std::string corrupt = good;
+    corrupt[good.size() / 2] ^= 0x55;
+    const std::tuple<std::string, int, std::string> cases[] = {
+        // package, record marked (-1: as the tar decides), a test of the data directory
+        {good, 1, "[ -u ../data/prog -a -c ../data/nulldev -a -f ../data" + outside + "/abs ]"},
+        // Without the gzip trailer (checksum, length) all unpacks, yet tar fails.
+        {good.substr(0, good.size() - 8), 0, "[ -u ../data/prog ]"},
+        {good.substr(0, good.size() / 2), 0, "true"},  // cut in half
+        {corrupt, 0, "true"},                          // a byte changed
+        {tgz({{"../outside/dd", "0", "", "x"}}), -1, "true"},
+        // A file through a symbolic link of the same archive: both fail.
+        {tgz({{"lnk", "2", outside, ""}, {"lnk/th", "0", "", "x"}}), 0, "true"},
+        {tgz({{"hl", "1", "../outside/victim", ""}}), -1, "true"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto &[package, marked, left] = cases[i];
+        SCOPED_TRACE(i);
+        ASSERT_EQ(sh("rm -rf ../data && mkdir ../data"), 0);
+        std::ofstream(PACKAGE, std::ios::binary) << package;
+        install(EXIT_INSTALL_PLUGIN);
+        EXPECT_EQ(slurp(PACKAGE), "(none)");
+        if (marked >= 0)
+            EXPECT_EQ(bootchk_valid(), marked);
+        EXPECT_EQ(sh(left + " && [ \"$(ls -A ../outside)\" = victim ] && " +
+                     "[ \"$(cat ../outside/victim)\" = v ]"),
+                  0);
+    }
+}
+
+// The installer's shell and tar get the default dispositions of the signals
+// the daemon ignores: a fake tar succeeds only if neither SIGPIPE (13) nor
+// SIGXFSZ (25; numbered as on the build machine, where it runs) is ignored.
+TEST_F(DataArea, InstallerChildrenGetDefaultSignalDispositions)
+{
+    std::ofstream("../stage/tar") << "#!/bin/sh\nm=$(grep SigIgn /proc/$$/status | cut -f2)\n"
+                                     "[ $((0x$m & 0x1001000)) = 0 ]\n";
+    ASSERT_EQ(sh(std::string("chmod +x ../stage/tar && echo x >") + PACKAGE), 0);
+    const std::string path = getenv("PATH");
+    setenv("PATH", (root + "/stage:" + path).c_str(), 1);
+    auto pipe_was = signal(SIGPIPE, SIG_IGN), xfsz_was = signal(SIGXFSZ, SIG_IGN);
+    install(EXIT_INSTALL_PLUGIN);
+    signal(SIGPIPE, pipe_was);
+    signal(SIGXFSZ, xfsz_was);
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(bootchk_valid(), 1);
 }
 
 // Links planted in the work directory are removed, never written through:
