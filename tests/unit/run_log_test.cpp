@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "scratch.h"
 #include "supervisor/run_log.h"
 
 static std::string event(int thread, int n)
@@ -20,9 +21,8 @@ static std::string event(int thread, int n)
 
 TEST(RunLog, TwoWritersKeepTheDirectoryAndTheNewestWholeLinesUnderTheCap)
 {
-    char path[] = "/tmp/watchd-log-XXXXXX";
-    int fd = mkstemp(path);  // only the descriptor is used
-    unlink(path);
+    FILE *file = tmpfile();  // only its descriptor is used
+    int fd = fileno(file);
     ASSERT_EQ(write(fd, "/dir\n", 5), 5);
     EXPECT_EQ(log_append(0, "x\n", 2, 1024), -1);  // descriptor 0 is never the run file
     auto writer = [fd](int thread) {
@@ -38,9 +38,8 @@ TEST(RunLog, TwoWritersKeepTheDirectoryAndTheNewestWholeLinesUnderTheCap)
     std::thread a(writer, 1), b(writer, 2);
     a.join();
     b.join();
-    std::string text(lseek(fd, 0, SEEK_END), '\0'), line;
-    ASSERT_EQ(pread(fd, &text[0], text.size(), 0), (ssize_t)text.size());
-    close(fd);
+    std::string text = Scratch::slurp("/proc/self/fd/" + std::to_string(fd)), line;
+    fclose(file);
     EXPECT_EQ(text.back(), '\n');
     std::istringstream lines(text);
     ASSERT_TRUE(std::getline(lines, line) && line == "/dir") << line;
