@@ -13,6 +13,8 @@
 #include <string>
 #include <tuple>
 
+#include "scratch.h"
+#include "supervisor/kill_by_name.h"
 #include "supervisor/launcher.h"
 #include "supervisor/reap.h"
 #include "supervisor/ticks.h"
@@ -66,4 +68,17 @@ TEST(Reap, DecodedEndingsTheirAnswersAndTheLongestPause)
     EXPECT_TRUE(product.tv_sec == 7200 && product.tv_nsec == 0);
     timespec test = ticks_to_timespec(7200, 1000);  // the test build: a second is a millisecond
     EXPECT_TRUE(test.tv_sec == 7 && test.tv_nsec == 200000000);
+}
+
+// An empty entry of the search path is the working directory.
+TEST_F(Scratch, FindOnPathTakesAnEmptyEntryForTheWorkingDirectory)
+{
+    const std::string path = getenv("PATH");
+    std::ofstream("prog") << "#!/bin/sh\n";
+    chmod("prog", 0755);
+    char found[PATH_BUF];
+    setenv("PATH", "/nonexistent::/bin", 1);
+    EXPECT_EQ(find_on_path("prog", found, sizeof found), 0);
+    EXPECT_STREQ(found, "prog");
+    setenv("PATH", path.c_str(), 1);
 }

@@ -53,8 +53,9 @@ TEST(CloseFrom, ClosesFromItsStartAndFromThreeForZeroOrBelow)
     }
 }
 
-// A directory that is there, or a file in its place, is no failure; one that
-// cannot be created is, with the system's reason. Writing and copying report
+// Created files and directories get fixed permissions, and the lock file's
+// descriptor is close-on-exec. A directory that is there, or a file in its
+// place, is no failure; one that cannot be created is, with the system's reason. Writing and copying report
 // every failure, and a failed open names both descriptors and closes the one
 // that opened (or the second failure would not get the same descriptor).
 TEST_F(Scratch, DirectoriesWritesAndCopiesReportFailures)
@@ -63,6 +64,16 @@ TEST_F(Scratch, DirectoriesWritesAndCopiesReportFailures)
     for (const char *path : {".", "plain", "new"})
         EXPECT_EQ(ensure_dir(path), 0) << path;
     EXPECT_EQ(write_whole_file("f", "new\0x", 5), 0);
+    const mode_t mask = umask(0);
+    EXPECT_TRUE(ensure_dir("open") == 0 && copy_file("f", "copy") == 0);
+    const int lock = lock_file_open("lock", "", 0);
+    umask(mask);
+    EXPECT_TRUE(fcntl(lock, F_GETFD) & FD_CLOEXEC);
+    close(lock);
+    for (const auto &[path, mode] : {std::pair{"open", 0777}, {"copy", 0700}, {"lock", 0644}}) {
+        struct stat st {};
+        EXPECT_EQ(stat(path, &st) == 0 ? st.st_mode & 07777 : 0u, (unsigned)mode) << path;
+    }
     EXPECT_EQ(write_whole_file("/dev/full", "x", 1), -1);  // fails at flush
     EXPECT_EQ(copy_file("f", "/dev/full"), -1);            // write fails
     EXPECT_EQ(copy_file(".", "g"), -1);                    // read of a directory fails
