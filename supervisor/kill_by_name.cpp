@@ -36,30 +36,21 @@ int find_on_path(const char *program, char *buf, int size)
 int kill_by_names(const char *const names[], int count)
 {
     char program[PATH_BUF];
-    if (count > MAX_PROCS || find_on_path("killall", program, sizeof program) != 0)
+    if (count < 1 || count > MAX_PROCS || find_on_path("killall", program, sizeof program) != 0)
         return -1;
-    // Built before any child starts, like everything a child needs.
-    char *argv[MAX_PROCS][4];
-    pid_t pids[MAX_PROCS];
-    int result = 0;
-    for (int i = 0; i < count; ++i) {
-        argv[i][0] = const_cast<char *>("killall");
-        argv[i][1] = const_cast<char *>("-9");
-        argv[i][2] = const_cast<char *>(names[i]);
-        argv[i][3] = nullptr;
-    }
-    for (int i = 0; i < count; ++i) {
-        pids[i] = spawn_program(program, argv[i], true);
-        if (pids[i] < 0)
-            result = -1;
-    }
-    // The main thread's wait for any child may collect one of these first;
-    // the wait here then fails, which is fine: that killall has ended.
-    for (int i = 0; i < count; ++i) {
-        if (pids[i] > 0)
-            wait_program(pids[i]);
-    }
-    return result;
+    // One killall for all the names: it scans the process list once, where
+    // one per name would scan it once each. Built before the child starts.
+    char *argv[MAX_PROCS + 3] = {const_cast<char *>("killall"), const_cast<char *>("-9")};
+    for (int i = 0; i < count; ++i)
+        argv[2 + i] = const_cast<char *>(names[i]);
+    argv[2 + count] = nullptr;
+    int pid = spawn_program(program, argv, true);
+    if (pid < 0)
+        return -1;
+    // The main thread's wait for any child may collect it first; the wait
+    // here then fails, which is fine: killall has ended either way.
+    wait_program(pid);
+    return 0;
 }
 
 int kill_by_name(const char *name)

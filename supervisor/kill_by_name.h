@@ -1,10 +1,10 @@
 // Killing every process of a name with the platform's killall.
 #pragma once
 
-// Runs "killall -9 NAME" for each of count names without a shell (each name
-// is one argument, never parsed), output and errors discarded. All of them
-// start at once; the call returns when all have ended. Their results are
-// ignored; -1 only when killall could not be found or started.
+// Runs "killall -9 NAME..." with the count names (at most MAX_PROCS) without
+// a shell (each name is one argument, never parsed), output and errors
+// discarded, and waits for it. Its result is ignored; -1 only when killall
+// could not be found or started.
 int kill_by_names(const char *const names[], int count);
 
 // The same for one name.
