@@ -9,7 +9,6 @@
 // this build's work directory, data/ is beside bin/), so the daemon's relative
 // paths stay inside it; the directory is removed at a normal exit.
 #include <ctype.h>
-#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,9 +17,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plugin_data/bootchk.h"
@@ -32,7 +33,7 @@
 
 static const char *const RECORD = "../data//.bootchk";
 static const char *const PACKAGE = "./uci//ttupgrade.tgz";
-static char scratch[4096];
+static std::string scratch = std::filesystem::temp_directory_path() / "watchd-fuzz.XXXXXX";
 static watch_table table;
 
 static void check(bool ok)
@@ -43,47 +44,30 @@ static void check(bool ok)
 
 static void put_file(const char *path, const std::string &text)
 {
-    if (!(std::ofstream(path, std::ios::binary) << text << std::flush))
-        abort();
+    check(bool(std::ofstream(path, std::ios::binary) << text << std::flush));
 }
 
 static std::string get_file(const char *path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}};
 }
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    const char *tmp = getenv("TMPDIR");
-    snprintf(scratch, sizeof scratch, "%s/watchd-fuzz.XXXXXX", tmp && tmp[0] ? tmp : "/tmp");
-    if (!mkdtemp(scratch) || chdir(scratch) != 0 || mkdir("bin", 0700) != 0 ||
-        mkdir("bin/uci", 0700) != 0 || mkdir("data", 0700) != 0 || chdir("bin") != 0 ||
-        !freopen("/dev/null", "w", stdout)) {  // the daemon's messages
-        perror(scratch);
-        exit(2);
-    }
-    atexit([] {
-        nftw(
-            scratch, [](const char *path, const struct stat *, int, FTW *) { return remove(path); },
-            16, FTW_DEPTH | FTW_PHYS);
-    });
+    // A trap here is a scratch directory that could not be made, or no /dev/null
+    // to send the daemon's messages to.
+    check(mkdtemp(scratch.data()) && chdir(scratch.c_str()) == 0 && mkdir("bin", 0700) == 0 &&
+          mkdir("bin/uci", 0700) == 0 && mkdir("data", 0700) == 0 && chdir("bin") == 0 &&
+          freopen("/dev/null", "w", stdout));
+    atexit([] { std::filesystem::remove_all(scratch); });
     return 0;
 }
 
-// A name the daemon can run and kill by: not empty, no leading "-", and no
-// "/" or control character.
-static bool usable_base(const char *base)
-{
-    return base && base[0] && base[0] != '-' &&
-           std::none_of(base, base + strlen(base),
-                        [](unsigned char c) { return c == '/' || iscntrl(c); });
-}
-
 // Refused exactly when the text does not parse or one of the first MAX_PROCS
-// entries has no usable base. Accepted, the table holds those entries' names
-// (cut to the slot), watched exactly when "excheck" is true, or the default
-// program when the file lists none.
+// entries has no usable base: one that is not empty, does not begin with "-"
+// and holds no "/" or control character. Accepted, the table holds those
+// entries' names and alive paths (an alive path only when "excheck" is true),
+// each cut to its slot, or the default program, unwatched, when none is listed.
 static void fuzz_config(const std::string &text)
 {
     put_file("config", text);
@@ -91,30 +75,23 @@ static void fuzz_config(const std::string &text)
     int result = load_config("config", &table);
     // The loader sees the text up to the first zero byte, as parsed here.
     json_tree root(cJSON_Parse(text.c_str()));
-    const cJSON *list =
-        cJSON_GetObjectItem(cJSON_GetObjectItem(root.get(), "__watch"), "processes");
-    int listed = std::min(cJSON_GetArraySize(list), MAX_PROCS);
+    auto *list = cJSON_GetObjectItem(cJSON_GetObjectItem(root.get(), "__watch"), "processes");
     bool usable = root.get() != nullptr;
-    for (int i = 0; i < listed; ++i)
-        usable = usable && usable_base(json_get_string(cJSON_GetArrayItem(list, i), "base"));
-    check(result == (usable ? 0 : -1));
-    if (result != 0)
-        return;
-    if (listed <= 0) {
-        check(table.proc_count == 1 && strcmp(table.slots[0].base, DEFAULT_PROC_NAME) == 0 &&
-              table.slots[0].alive_path[0] == '\0');
-        return;
-    }
-    check(table.proc_count == listed);
-    for (int i = 0; i < listed; ++i) {
-        const proc_slot &slot = table.slots[i];
+    auto banned = [](unsigned char c) { return c == '/' || iscntrl(c); };
+    std::vector<std::pair<std::string, std::string>> want;  // each slot's base and alive path
+    for (int i = 0; usable && i < std::min(cJSON_GetArraySize(list), MAX_PROCS); ++i) {
         const cJSON *entry = cJSON_GetArrayItem(list, i);
-        std::string base = json_get_string(entry, "base");
-        check(base.substr(0, PATH_BUF - 1) == slot.base);
-        bool watched = slot.alive_path[0] != '\0';
-        check(watched == (json_is_true(entry, "excheck") == 1));
-        check(!watched || strncmp(slot.alive_path, UCI_DIR, strlen(UCI_DIR)) == 0);
+        const char *found = json_get_string(entry, "base");
+        std::string base = found ? found : "", alive = UCI_DIR + ("/" + base) + ".alive";
+        usable = !base.empty() && base[0] != '-' && std::none_of(base.begin(), base.end(), banned);
+        want.emplace_back(base, json_is_true(entry, "excheck") ? alive : "");
     }
+    if (want.empty())
+        want.emplace_back(DEFAULT_PROC_NAME, "");
+    check(result == (usable ? 0 : -1) && (!usable || table.proc_count == (int)want.size()));
+    for (size_t i = 0; usable && i < want.size(); ++i)
+        check(want[i].first.substr(0, PATH_BUF - 1) == table.slots[i].base &&
+              want[i].second.substr(0, PATH_BUF - 1) == table.slots[i].alive_path);
 }
 
 // Valid exactly when the text parses to an object whose first member named
@@ -123,56 +100,43 @@ static void fuzz_config(const std::string &text)
 static void fuzz_bootchk(const std::string &text)
 {
     put_file(RECORD, text);
-    json_tree root(cJSON_Parse(text.c_str()));
-    const cJSON *plugin = cJSON_GetObjectItem(root.get(), "plugindata");
+    json_tree root(cJSON_Parse(text.c_str()));  // lookups in a non-object find nothing
+    const cJSON *item = cJSON_GetObjectItem(root.get(), "plugindata");
+    double plugin = cJSON_IsTrue(item) ? 1 : cJSON_IsNumber(item) ? item->valuedouble : 0;
     bool valid =
-        cJSON_IsObject(root.get()) && cJSON_IsString(cJSON_GetObjectItem(root.get(), "version")) &&
-        (cJSON_IsTrue(plugin) ||
-         (cJSON_IsNumber(plugin) && plugin->valuedouble >= 1.0 && plugin->valuedouble < 2.0));
+        cJSON_IsString(cJSON_GetObjectItem(root.get(), "version")) && plugin >= 1 && plugin < 2;
     check(bootchk_valid() == valid && get_file(RECORD) == text);
 }
 
 // Input: a flags byte (bit 0: code 131, else 132; bit 1: no package), the
-// package's length, the package, then the record (none when empty). Without
-// a package nothing changes. With one, the package is gone and the record
-// written back is an object that keeps the old members and version, gains a
-// string "version" (in any case, not necessarily first) when it had none and
-// "luadata" for 131, which also copies the package to ../data//bjfe.
+// package's length, the package, then the record (an empty file when empty).
+// Without a package nothing changes. With one, the package is gone and the
+// record written back is an object that keeps the old members and version,
+// gains a string "version" (in any case, not necessarily first) when it had
+// none and "luadata" for 131, which also copies the package to ../data//bjfe.
 static void fuzz_installer(const std::string &in)
 {
     if (in.size() < 2)
         return;
-    int code = (in[0] & 1) ? EXIT_INSTALL_LUA : EXIT_INSTALL_REFRESH;
-    bool with_package = !(in[0] & 2);
-    std::string package = in.substr(2, (unsigned char)in[1]);
-    std::string record = in.substr(2 + package.size());
-    unlink(RECORD);
-    if (!record.empty())
-        put_file(RECORD, record);
+    bool lua = in[0] & 1, with_package = !(in[0] & 2);
+    std::string package = in.substr(2, (uint8_t)in[1]), record = in.substr(2 + package.size());
+    put_file(RECORD, record);
     if (with_package)
         put_file(PACKAGE, package);
-
-    install_upgrade(&table, code);
-    if (!with_package) {
-        check(get_file(RECORD) == record);
-        return;
-    }
-    check(access(PACKAGE, F_OK) != 0);
-    json_tree before(cJSON_Parse(record.c_str()));
+    install_upgrade(&table, lua ? EXIT_INSTALL_LUA : EXIT_INSTALL_REFRESH);
+    if (!with_package)
+        return check(get_file(RECORD) == record);
+    json_tree before(cJSON_Parse(record.c_str())), after(read_json_file(RECORD));
     const cJSON *old = cJSON_IsObject(before.get()) ? before.get() : nullptr;
     const char *old_version = json_get_string(old, "version");
-    json_tree after(read_json_file(RECORD));
-    const cJSON *now = after.get();
-    check(cJSON_IsObject(now));
-    const cJSON *item = now->child;
-    while (item && !(strcasecmp(item->string, "version") == 0 && cJSON_IsString(item)))
-        item = item->next;
-    check(item != nullptr);
-    const char *version = json_get_string(now, "version");
-    check(!old_version || (version && strcmp(old_version, version) == 0));
-    int added = (old_version ? 0 : 1) + (code == EXIT_INSTALL_LUA ? 1 : 0);
-    check(cJSON_GetArraySize(now) == cJSON_GetArraySize(old) + added);
-    check(code != EXIT_INSTALL_LUA || get_file("../data//bjfe") == package);
+    // The first string member named "version" in any case; none unless an object.
+    const cJSON *version = cJSON_IsObject(after.get()) ? after.get()->child : nullptr;
+    while (version && !(cJSON_IsString(version) && strcasecmp(version->string, "version") == 0))
+        version = version->next;
+    check(access(PACKAGE, F_OK) != 0 && version &&
+          (!old_version || strcmp(version->valuestring, old_version) == 0));
+    check(cJSON_GetArraySize(after.get()) == cJSON_GetArraySize(old) + !old_version + lua);
+    check(!lua || get_file("../data//bjfe") == package);
 }
 
 // Input: reason (4 bytes), debug and plugin (a signed byte each), then the
@@ -184,12 +148,11 @@ static void fuzz_argv(const std::string &in)
 {
     if (in.size() < 6)
         return;
-    int reason;
+    int reason, debug = (signed char)in[4], plugin = (signed char)in[5];
     memcpy(&reason, in.data(), sizeof reason);
-    int debug = (signed char)in[4];
-    int plugin = (signed char)in[5];
-    const char *path = in.c_str() + 6;
-    const char *alive = 6 + strlen(path) < in.size() ? path + strlen(path) + 1 : "";
+    // The alive path follows the path's zero byte; without one it is the empty
+    // string at the end.
+    const char *path = in.c_str() + 6, *alive = path + std::min(strlen(path) + 1, in.size() - 6);
 
     child_argv out;
     memset(&out, 0x5a, sizeof out);  // no slot may be taken for granted as cleared
@@ -205,19 +168,15 @@ static void fuzz_argv(const std::string &in)
     if (plugin == 1)
         want.insert(want.end(), {"-T", UCI_DIR, "-D", DATA_DIR, "-O", PLATFORM_TAG});
     for (size_t i = 0; i < CHILD_ARGS; ++i)
-        check(i >= want.size() ? out.argv[i] == nullptr
-                               : out.argv[i] == out.args[i] &&
-                                     strnlen(out.args[i], CHILD_ARG_LEN) < CHILD_ARG_LEN &&
-                                     want[i].substr(0, CHILD_ARG_LEN - 1) == out.argv[i]);
+        check(out.argv[i] == (i < want.size() ? out.args[i] : nullptr) &&
+              (i >= want.size() || want[i].substr(0, CHILD_ARG_LEN - 1) == out.argv[i]));
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size == 0)
-        return 0;
-    std::string rest((const char *)data + 1, size - 1);
     void (*const parts[])(const std::string &) = {fuzz_config, fuzz_bootchk, fuzz_installer,
                                                   fuzz_argv};
-    parts[data[0] % 4](rest);
+    if (size > 0)
+        parts[data[0] % 4](std::string((const char *)data + 1, size - 1));
     return 0;
 }
