@@ -1,18 +1,20 @@
 // A stand-in for a supervised program. Copied into a test's scratch directory
 // under a name unique to the test, it appends one line per start to
 // NAME.args in its working directory (the daemon's directory):
-//   pid <TAB> open descriptors <TAB> argv[0] <TAB> argv[1] ...
+//   pid <TAB> what it was given <TAB> argv, space separated
+// where what it was given is its open descriptors, comma separated, then how
+// many of SIGPIPE and SIGXFSZ it ignores and how many its parent (the
+// daemon) ignores, e.g. "0,1,2 0 2". It reads the signal masks itself: it is
+// a program of the machine whose kernel numbers them, also when the daemon
+// and the tests run under an emulator.
 // and then follows line k of NAME.plan for its k-th start (the last line
 // repeats; no plan means waiting forever). A plan line is a list of steps:
-//   wait MS        sleep MS milliseconds
+//   await FILE     wait until FILE exists (the test's go-ahead)
 //   exit N         exit with status N
 //   signal N       die by signal N
-//   alive MS       recreate the -A file every MS milliseconds, from then on
-//   await FILE     wait until FILE exists (the test's go-ahead)
 //   forever        wait until killed
 // Running out of steps also waits until killed. Waiting of any kind ends
 // with exit status 0 once NAME.args is gone (the test's directory removed).
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -21,12 +23,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace
 {
@@ -34,28 +34,19 @@ namespace
 std::string open_descriptors()
 {
     std::string list;
-    DIR *dir = opendir("/proc/self/fd");
-    while (dirent *entry = dir ? readdir(dir) : nullptr) {
-        if (entry->d_name[0] != '.' && atoi(entry->d_name) != dirfd(dir))
-            list += (list.empty() ? "" : ",") + std::string(entry->d_name);
-    }
-    if (dir)
-        closedir(dir);
+    for (int fd = 0; fd < 1024; ++fd)
+        list += fcntl(fd, F_GETFD) < 0 ? "" : (list.empty() ? "" : ",") + std::to_string(fd);
     return list;
 }
 
-std::vector<std::string> lines_of(const std::string &path)
+std::string ignored_signals(pid_t pid)
 {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-void sleep_ms(long ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string field; status >> field && field != "SigIgn:";) {
+    }
+    unsigned long long mask = 0;
+    status >> std::hex >> mask;
+    return std::to_string((mask >> (SIGPIPE - 1) & 1) + (mask >> (SIGXFSZ - 1) & 1));
 }
 
 [[noreturn]] void die_by_signal(int sig)
@@ -63,10 +54,9 @@ void sleep_ms(long ms)
     rlimit no_core{0, 0};  // no core files from the deaths a plan asks for
     setrlimit(RLIMIT_CORE, &no_core);
     signal(sig, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_UNBLOCK, &all, nullptr);
     raise(sig);
     _exit(200);
 }
@@ -75,45 +65,38 @@ void sleep_ms(long ms)
 
 int main(int argc, char **argv)
 {
-    const char *slash = strrchr(argv[0], '/');
-    std::string name = slash ? slash + 1 : argv[0];
-    std::string alive;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (strcmp(argv[i], "-A") == 0)
-            alive = argv[i + 1];
-    }
-
+    std::string name = basename(argv[0]);
     std::string args = name + ".args";
-    size_t start = lines_of(args).size();
-    std::string record = std::to_string(getpid()) + "\t" + open_descriptors();
-    for (int i = 0; i < argc; ++i)
-        record += std::string("\t") + argv[i];
+    // Counted before the descriptors are listed, the file closed again.
+    long start = std::count(std::istreambuf_iterator(std::ifstream(args).rdbuf()), {}, '\n');
+    std::string record = std::to_string(getpid()) + "\t" + open_descriptors() + " " +
+                         ignored_signals(getpid()) + " " + ignored_signals(getppid()) + "\t" +
+                         argv[0];
+    for (int i = 1; i < argc; ++i)
+        record += std::string(" ") + argv[i];
     std::ofstream(args, std::ios::app) << record + "\n";  // one write
     // Waiting ends when the test removes its directory with the records.
     auto present = [&] { return access(args.c_str(), F_OK) == 0; };
 
-    std::vector<std::string> plan = lines_of(name + ".plan");
-    std::istringstream steps(plan.empty() ? "" : plan[std::min(start, plan.size() - 1)]);
-    std::string step;
+    std::ifstream plan(name + ".plan");
+    std::string line, step;
+    for (long i = 0; i <= start && std::getline(plan, step); ++i)
+        line = step;
+    std::istringstream steps(line);
     std::string file;
-    long ms = 0;
+    int n = 0;
     while (steps >> step) {
-        if (step == "wait" && steps >> ms) {
-            sleep_ms(ms);
-        } else if (step == "exit" && steps >> ms) {
-            _exit((int)ms);
-        } else if (step == "signal" && steps >> ms) {
-            die_by_signal((int)ms);
-        } else if (step == "alive" && steps >> ms) {
-            for (; present(); sleep_ms(ms))
-                close(open(alive.c_str(), O_WRONLY | O_CREAT, 0644));
+        if (step == "exit" && steps >> n) {
+            _exit(n);
+        } else if (step == "signal" && steps >> n) {
+            die_by_signal(n);
         } else if (step == "await" && steps >> file) {
             while (access(file.c_str(), F_OK) != 0 && present())
-                sleep_ms(2);
+                usleep(2000);
         } else {
             break;
         }
     }
     while (present())
-        sleep_ms(20);
+        usleep(20000);
 }

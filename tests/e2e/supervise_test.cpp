@@ -1,172 +1,123 @@
-// The supervision loop of the real daemon against fake children: how each
-// ending is logged and answered, the SEGV pauses, the exit codes that end a
-// cycle (restart all, install a package, fail) and the fallback from the data
-// directory.
+// The supervision loop of the real daemon against fake children: what the
+// children start with, how each ending is logged and answered, the SEGV
+// pauses, the exit codes that end a cycle (restart all, install a package,
+// fail) and the fallback from the data directory.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <regex>
 
 #include "harness.h"
 
-using args = std::vector<std::string>;
-
-// The plugin-mode argv for NAME and a reason. Its last word, the platform
-// tag, is a build setting: it is taken from argv if there is one.
-static args plugin_args(const std::string &name, const args &reason, const args &argv)
-{
-    args result{"../data//" + name};
-    result.insert(result.end(), reason.begin(), reason.end());
-    std::string tag = argv.empty() || argv.back().empty() ? "<no tag>" : argv.back();
-    result.insert(result.end(), {"-T", "./uci/", "-D", "../data/", "-O", tag});
-    return result;
-}
-
-TEST(Supervise, OrdinaryEndingIsLoggedAndRestartsTheProgramWithItsCode)
-{
-    const struct {
-        const char *plan;
-        const char *record;
-        const char *reason;  // nullptr: none
-    } cases[] = {
-        {"exit 0", " exited normally with code(0)", nullptr},
-        {"exit 3", " exited normally with code(3)", "3"},
-        {"exit 11", " exited normally with code(11)", "11"},  // no SEGV pause
-        {"signal 15", " killed by signal(15)", "15"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.plan);
-        scratch_dir dir;
-        std::string name = unique_name("end");
-        dir.install_fake(name);
-        dir.plan(name, {c.plan, "forever"});
-        dir.config({name});
-        daemon_process daemon(dir);
-        ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 2; }));
-        EXPECT_EQ(dir.starts(name)[0].argv, args{name});
-        EXPECT_EQ(dir.starts(name)[1].argv, (c.reason ? args{name, "-r", c.reason} : args{name}));
-        EXPECT_EQ(run_events(dir.run_file()), args{name + c.record});
-        EXPECT_EQ(daemon.output(), "Will restart normal prog after 10 secs\n");
-    }
-}
-
-// x dies twice by SEGV, then exits 160, which kills y and z by name and
-// restarts all three; y then dies twice in the new cycle. The SEGV pauses
-// grow over the daemon's life, across slots and cycles.
-TEST(Supervise, SegvPausesGrowAndExit160KillsTheOthersByNameAndRestartsAll)
+// The first program walks through ordinary endings and two SEGVs, then exits
+// 160, which kills the other three by name and restarts all; the second then
+// dies by SEGV twice. Each name would plant a file if a shell ever read
+// "killall -9 NAME" (the digits keep them unique to this test). A fifth
+// configured program is ignored.
+TEST(Supervise, EndingsPausesAndRestartOfAll)
 {
     scratch_dir dir;
-    std::string x = unique_name("segx");
-    std::string y = unique_name("segy");
-    std::string z = unique_name("segz");
-    for (const std::string &name : {x, y, z})
+    std::string n = std::to_string(getpid() % 100000);
+    strings names{"x|touch P" + n, "a;touch Q" + n, "$(touch R" + n + ")", "`touch S" + n + "`"};
+    for (const std::string &name : names)
         dir.install_fake(name);
-    std::string go = x + ".go";
-    dir.plan(x, {"signal 11", "signal 11", "await " + go + " exit 160", "forever"});
-    dir.plan(y, {"forever", "signal 11", "signal 11", "forever"});
-    dir.config({x, y, z});
+    const std::string &w = names[0], &b = names[1];
+    dir.plan(w, {"exit 0", "exit 3", "exit 11", "signal 15", "signal 11", "signal 11",
+                 "await go exit 160", "forever"});
+    dir.plan(b, {"forever", "signal 11", "signal 11"});
+    dir.config({w, b, names[2], names[3], unique_name("five")});
+    // A descriptor the daemon inherits without close-on-exec, and closes.
+    int leaked = open((dir.root + "/leak").c_str(), O_WRONLY | O_CREAT, 0644);
     daemon_process daemon(dir);
-    // y and z must run under their own names before the kill by name.
-    ASSERT_TRUE(eventually([&] {
-        return dir.starts(x).size() == 3 && dir.starts(y).size() == 1 && dir.starts(z).size() == 1;
-    }));
-    write_file(dir.bin + "/" + go, "");
-    // The last message comes before its 7200 ms pause, which is not awaited.
+    close(leaked);
     ASSERT_TRUE(
-        eventually([&] { return daemon.output().find("after 7200 secs") != std::string::npos; }));
-    std::vector<child_start> xs = dir.starts(x);
-    std::vector<child_start> ys = dir.starts(y);
-    std::vector<child_start> zs = dir.starts(z);
-    ASSERT_EQ(xs.size(), 4u);
-    ASSERT_EQ(ys.size(), 3u);
-    ASSERT_EQ(zs.size(), 2u);
-    for (int pid : {ys[0].pid, zs[0].pid}) {
-        std::string line = "No such pid(" + std::to_string(pid) + ") for reexec\n";
-        EXPECT_TRUE(eventually([&] { return count_of(daemon.output(), line) == 1; }));
+        eventually([&] { return dir.starts(w).size() == 7 && dir.starts(names[3]).size() == 1; }));
+    std::error_code closed;
+    for (const auto &fd :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(daemon.pid) + "/fd"))
+        EXPECT_NE(std::filesystem::read_symlink(fd, closed), dir.root + "/leak");
+
+    write_file(dir.bin + "/go", "");
+    // The last message comes before its 7200 ms pause, which is not awaited.
+    ASSERT_TRUE(eventually([&] {
+        std::string out = daemon.output();
+        return count_of(out, "No such pid(") == 3 && count_of(out, " 7200 secs") == 1;
+    }));
+    // The killed first instances are collected in the new cycle as no slot's.
+    std::string out = daemon.output();
+    for (int i = 1; i < 4; ++i) {
+        std::string pid = std::to_string(dir.starts(names[i])[0].pid);
+        out = std::regex_replace(out, std::regex("No such pid\\(" + pid + "\\) for reexec\n"), "");
     }
-    EXPECT_TRUE(in_order(daemon.output(), {"Will restart segv prog after 60 secs\n",
-                                           "Will restart segv prog after 660 secs\n",
-                                           "Will restart segv prog after 1260 secs\n",
-                                           "Will restart segv prog after 7200 secs\n"}));
-    EXPECT_EQ(count_of(daemon.output(), "Will restart"), 4);
-    EXPECT_EQ(xs[2].argv, (args{x, "-r", "11"}));
-    EXPECT_EQ(xs[3].argv, (args{x, "-r", "160"}));
-    EXPECT_EQ(ys[1].argv, (args{y, "-r", "160"}));
-    EXPECT_EQ(zs[1].argv, (args{z, "-r", "160"}));
-    EXPECT_EQ(ys[2].argv, (args{y, "-r", "11"}));
-    std::string killed = " killed by signal(11)";
+    std::string normal = "Will restart normal prog after 10 secs\n";
+    std::string segv = "Will restart segv prog after ";
+    EXPECT_EQ(out,
+              "config lists 5 processes; only the first 4 are supervised, the rest are ignored\n" +
+                  normal + normal + normal + normal + segv + "60 secs\n" + segv + "660 secs\n" +
+                  segv + "1260 secs\n" + segv + "7200 secs\n");
+    std::string r = " -r ";
+    EXPECT_EQ(dir.commands(w), (strings{w, w, w + r + "3", w + r + "11", w + r + "15", w + r + "11",
+                                        w + r + "11", w + r + "160"}));
+    EXPECT_EQ(dir.commands(b), (strings{b, b + r + "160", b + r + "11"}));
+    for (int i = 2; i < 4; ++i)
+        EXPECT_EQ(dir.commands(names[i]), (strings{names[i], names[i] + r + "160"}));
+    std::string code = " exited normally with code(", signal = " killed by signal(";
     EXPECT_EQ(run_events(dir.run_file()),
-              (args{x + killed, x + killed, x + " exited normally with code(160)", y + killed,
-                    y + killed}));
+              (strings{w + code + "0)", w + code + "3)", w + code + "11)", w + signal + "15)",
+                       w + signal + "11)", w + signal + "11)", w + code + "160)",
+                       b + signal + "11)", b + signal + "11)"}));
+    // Every start got descriptors 0-2 only and the default dispositions of
+    // the two signals that the daemon ignores.
+    for (const std::string &name : names) {
+        for (const child_start &start : dir.starts(name))
+            EXPECT_EQ(start.given, "0,1,2 0 2") << name;
+    }
+    // A shell would have run in the daemon's directory, which its children share.
+    for (const char *planted : {"P", "Q", "R", "S"})
+        EXPECT_FALSE(file_exists(dir.bin + "/" + planted + n)) << planted;
 }
 
-TEST(Supervise, Exit129DropsTheBootRecordOnceAndThenEndsTheDaemon)
+// One program asks for each install in turn, then fails twice: the record
+// an install leaves decides where the next cycle starts from, and a failed
+// cycle drops the record once before the daemon ends.
+TEST(Supervise, InstallExitsAndFailedCycles)
 {
     scratch_dir dir;
-    std::string name = unique_name("fail");
+    std::string name = unique_name("inst");
     dir.install_fake(name);
-    dir.install_fake(name, dir.data);
-    dir.plan(name, {"exit 129"});
+    dir.plan(name, {"exit 132", "await g131 exit 131", "await g130 exit 130", "exit 129"});
     dir.config({name});
-    write_file(dir.data + "/.bootchk", "{\"version\":\"1\",\"plugindata\":1}");
+    std::string package = dir.uci + "/ttupgrade.tgz", record = dir.data + "/.bootchk";
     daemon_process daemon(dir);
-    ASSERT_TRUE(daemon.wait_exit());
-    EXPECT_EQ(daemon.exit_status(), 0);  // exited with 0
+    // Without a package, exit 132 leaves no record.
+    ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 2; }));
+    EXPECT_FALSE(file_exists(record));
+    // A package that is no archive becomes the data file of exit 131.
+    write_file(package, "not an archive\n");
+    write_file(dir.bin + "/g131", "");
+    ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 3; }));
+    EXPECT_EQ(read_file(record), "{\"version\":\"20.16.06.36\",\"luadata\":1}");
+    EXPECT_EQ(read_file(dir.data + "/bjfe"), "not an archive\n");
+    // The archive of exit 130 carries the program that plugin mode then starts.
+    dir.install_fake(name, dir.root + "/package");
+    ASSERT_EQ(system(("tar -czf " + package + " -C " + dir.root + "/package " + name).c_str()), 0);
+    write_file(dir.bin + "/g130", "");
+
+    ASSERT_TRUE(daemon.ended_with_0());
     EXPECT_EQ(daemon.output(),
               "failed boot, then clean bootchk, and try again\nfailed for normal boot, exit\n");
-    EXPECT_FALSE(file_exists(dir.data + "/.bootchk"));
-    // The record's cycle runs from the data directory; the next one, with
-    // the record gone, from the daemon's own, with the failed cycle's reason.
-    std::vector<child_start> starts = dir.starts(name);
-    ASSERT_EQ(starts.size(), 2u);
-    EXPECT_EQ(starts[0].argv, plugin_args(name, {}, starts[0].argv));
-    EXPECT_EQ(starts[1].argv, (args{name, "-r", "129"}));
-    std::string record = name + " exited normally with code(129)";
-    EXPECT_EQ(run_events(dir.run_file()), (args{record, record}));
-}
-
-TEST(Supervise, InstallExitsEndTheCycleAndTheNextCycleFollowsTheRecord)
-{
-    // A package is a real archive, another file (its bytes noted) or absent.
-    const struct {
-        std::string code;
-        const char *package;
-        const char *record;  // "none": no record afterwards
-    } cases[] = {
-        {"130", "archive", "{\"version\":\"20.16.06.36\",\"plugindata\":1}"},
-        {"131", "not an archive\n", "{\"version\":\"20.16.06.36\",\"luadata\":1}"},
-        {"132", nullptr, "none"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.code);
-        scratch_dir dir;
-        std::string name = unique_name("inst");
-        dir.install_fake(name);
-        dir.plan(name, {"exit " + c.code, "forever"});
-        dir.config({name});
-        mkdir(dir.uci.c_str(), 0755);
-        std::string package = dir.uci + "/ttupgrade.tgz";
-        bool archive = c.package && std::string(c.package) == "archive";
-        if (archive) {
-            // The archive carries the program that plugin mode then starts.
-            dir.install_fake(name, dir.root + "/package");
-            std::string tar = "tar -czf " + package + " -C " + dir.root + "/package " + name;
-            ASSERT_EQ(system(tar.c_str()), 0);
-        } else if (c.package) {
-            write_file(package, c.package);
-        }
-        daemon_process daemon(dir);
-        ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 2; }));
-        args restarted = dir.starts(name)[1].argv;
-        EXPECT_EQ(restarted, (archive ? plugin_args(name, {"-r", c.code}, restarted)
-                                      : args{name, "-r", c.code}));
-        std::string record = dir.data + "/.bootchk";
-        EXPECT_EQ(file_exists(record) ? read_file(record) : "none", c.record);
-        if (c.package && !archive)
-            EXPECT_EQ(read_file(dir.data + "/bjfe"), c.package);
-        EXPECT_FALSE(file_exists(package));
-        EXPECT_EQ(daemon.output(), "");
-        EXPECT_EQ(run_events(dir.run_file()),
-                  args{name + " exited normally with code(" + c.code + ")"});
-    }
+    EXPECT_FALSE(file_exists(record));
+    EXPECT_FALSE(file_exists(package));
+    strings commands = dir.commands(name);
+    ASSERT_EQ(commands.size(), 5u);
+    // The last word, the platform tag, is a build setting.
+    std::string tag = commands[3].substr(commands[3].rfind(' ') + 1);
+    EXPECT_EQ(commands, (strings{name, name + " -r 132", name + " -r 131",
+                                 "../data//" + name + " -r 130 -T ./uci/ -D ../data/ -O " + tag,
+                                 name + " -r 129"}));
+    std::string code = name + " exited normally with code(";
+    EXPECT_EQ(run_events(dir.run_file()),
+              (strings{code + "132)", code + "131)", code + "130)", code + "129)", code + "129)"}));
 }

@@ -1,91 +1,67 @@
-// The liveness watchdog of the real daemon: a watched program that stops
-// recreating its alive file is killed by name and restarted with reason 199,
-// one that keeps recreating it lives on, and the kill flag outlasts a new
-// cycle that begins before the killed program's death is collected.
+// The liveness watchdog of the real daemon, pass by pass. A watched clock
+// program whose alive file the test recreates after each pass marks the
+// passes: a pass deletes the alive files it finds slot by slot, and it
+// writes the kill line of the subject (slot 0) before it deletes the clock's
+// file (slot 1). Before each pass the test decides whether the subject's
+// file is there.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include "harness.h"
 
-using args = std::vector<std::string>;
-
-// A watched program's argv with a reason; the daemon hands over the alive
-// file with -A.
-static args watched_argv(const std::string &name, const char *reason)
-{
-    return {name, "-r", reason, "-A", "./uci//" + name + ".alive"};
-}
-
-TEST(Watchdog, SilentProgramIsKilledAndRestartedWith199WhileARefreshingOneLives)
+TEST(Watchdog, KillsAtTheThirdMissInARowAndCountsAfreshAfterAKill)
 {
     scratch_dir dir;
-    std::string silent = unique_name("mute");
-    std::string busy = unique_name("busy");
-    dir.install_fake(silent);
-    dir.install_fake(busy);
-    // Less often than the checks come: about every other check misses the
-    // file, but never three in a row.
-    dir.plan(busy, {"alive 230"});
-    dir.config({silent, busy}, {silent, busy});
-    daemon_process daemon(dir);
-    // Each kill of the silent program takes three checks, so by its third
-    // kill the refreshing one has been checked at least nine times.
-    ASSERT_TRUE(eventually([&] { return dir.starts(silent).size() == 4; }));
-    std::vector<child_start> starts = dir.starts(silent);
-    EXPECT_EQ(starts[0].argv, (args{silent, "-A", "./uci//" + silent + ".alive"}));
-    EXPECT_EQ(starts[1].argv, watched_argv(silent, "199"));
-    EXPECT_EQ(starts[3].argv, starts[1].argv);
-    EXPECT_EQ(dir.starts(busy).size(), 1u);
-    std::string kill = silent + " is not alive, and we will kill it.";
-    std::string death = silent + " killed by signal(9)";
-    EXPECT_EQ(run_events(dir.run_file()), (args{kill, death, kill, death, kill, death}));
-    EXPECT_EQ(count_of(daemon.output(), "Will restart normal prog after 10 secs\n"), 3);
-}
-
-TEST(Watchdog, KillCollectedAfterANewCycleKeepsItsFlagForTheNextDeath)
-{
-    scratch_dir dir;
-    std::string trigger = unique_name("trig");  // slot 0: its exit is collected first
-    std::string watched = unique_name("watch");
-    std::string pauser = unique_name("pause");
-    for (const std::string &name : {trigger, watched, pauser})
+    std::string subject = unique_name("subj"), clock = unique_name("clock");
+    // Not watched, so never killed; its SEGV pauses (60 and 660 ms) outlast
+    // four passes of the watchdog and end before the tenth.
+    std::string other = unique_name("other");
+    for (const std::string &name : {subject, clock, other})
         dir.install_fake(name);
-    std::string go = trigger + ".go";
-    dir.plan(trigger, {"await " + go + " exit 160", "forever"});
-    dir.plan(watched, {"forever", "signal 9", "signal 9", "alive 20"});
-    // Two SEGV deaths: the second holds the main thread in a 660 ms pause.
-    dir.plan(pauser, {"signal 11", "signal 11", "forever"});
-    dir.config({trigger, watched, pauser}, {watched});
+    // The third start dies by signal 9 of its own, after a watchdog kill.
+    dir.plan(subject, {"forever", "forever", "signal 9", "forever"});
+    dir.plan(other, {"signal 11", "signal 11", "forever"});
+    dir.config({subject, clock, other}, {subject, clock});
+    mkdir(dir.uci.c_str(), 0755);
+    std::string alive = dir.uci + "/" + subject + ".alive", tick = dir.uci + "/" + clock + ".alive";
+    std::string kill = subject + " is not alive, and we will kill it.";
+    // One pass that finds the subject's file or not: the kill lines so far,
+    // -1 when no pass came.
+    auto pass = [&](bool found) {
+        if (found)
+            write_file(alive, "");
+        write_file(tick, "");
+        return eventually([&] { return !file_exists(tick); }) ? count_of(dir.run_file(), kill) : -1;
+    };
     daemon_process daemon(dir);
+    // The first pass is the first that found the clock running; the subject,
+    // started before it, has missed at most twice then, and the found file of
+    // the next pass resets that.
+    for (bool found : {false, true, false, false})
+        ASSERT_EQ(pass(found), 0);
+    EXPECT_LT(dir.starts(other).size(), 3u);  // four passes: within its pauses
+    for (bool found : {true, false, false})
+        ASSERT_EQ(pass(found), 0);
+    ASSERT_EQ(pass(false), 1);
+    // The kill starts the count afresh: the restarted program is killed at
+    // its third miss (a pass later if it was not yet restarted at the first).
+    ASSERT_EQ(pass(false), 1);
+    ASSERT_EQ(pass(false), 1);
+    EXPECT_EQ(dir.starts(other).size(), 3u);  // ten passes: after its pauses
+    ASSERT_TRUE(pass(false) == 2 || pass(false) == 2);
 
-    // The test recreates the watched program's alive file itself until the
-    // pause has begun, so that the watchdog's kill falls inside it, and again
-    // after the kill, so that no second kill comes before the new cycle.
-    std::string alive = dir.uci + "/" + watched + ".alive";
     ASSERT_TRUE(eventually([&] {
-        write_file(alive, "");
-        return daemon.output().find("after 660 secs") != std::string::npos;
+        write_file(tick, "");
+        return dir.starts(subject).size() == 4;
     }));
-    std::string kill = watched + " is not alive, and we will kill it.";
-    ASSERT_TRUE(eventually([&] { return count_of(dir.run_file(), kill) == 1; }));
-    // Both the killed program and the exit with 160 wait for the pause's end.
-    write_file(dir.bin + "/" + go, "");
-    ASSERT_TRUE(eventually([&] {
-        write_file(alive, "");
-        return dir.starts(watched).size() == 4;
-    }));
-
-    // The killed first instance is collected in the new cycle, as no slot's.
-    std::vector<child_start> starts = dir.starts(watched);
-    std::string line = "No such pid(" + std::to_string(starts[0].pid) + ") for reexec\n";
-    EXPECT_TRUE(eventually([&] { return count_of(daemon.output(), line) == 1; }));
-    // The second and third instances died by signal 9 of their own: the flag
-    // that the first one's kill set turns the first such death into 199, and
-    // handling it clears the flag.
-    EXPECT_EQ(starts[1].argv, watched_argv(watched, "160"));
-    EXPECT_EQ(starts[2].argv, watched_argv(watched, "199"));
-    EXPECT_EQ(starts[3].argv, watched_argv(watched, "9"));
-    std::string segv = pauser + " killed by signal(11)";
-    EXPECT_EQ(run_events(dir.run_file()),
-              (args{segv, segv, kill, trigger + " exited normally with code(160)",
-                    watched + " killed by signal(9)", watched + " killed by signal(9)"}));
+    // Each kill's death restarts with 199; handling it clears the mark, so
+    // the next death by signal 9 gives 9.
+    std::string a = " -A ./uci//" + subject + ".alive";
+    EXPECT_EQ(dir.commands(subject), (strings{subject + a, subject + " -r 199" + a,
+                                              subject + " -r 199" + a, subject + " -r 9" + a}));
+    std::string death = subject + " killed by signal(9)";
+    std::string segv = other + " killed by signal(11)";
+    EXPECT_EQ(run_events(dir.run_file()), (strings{segv, segv, kill, death, kill, death, death}));
+    EXPECT_EQ(dir.starts(clock).size(), 1u);
 }
