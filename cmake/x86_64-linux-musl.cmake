@@ -16,20 +16,20 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-linux-musl-gcc)
 set(CMAKE_CXX_COMPILER x86_64-linux-gnu-g++)
 
-# musl's specs file swaps the C headers, start files and libc for musl's, and
-# drops every default include directory. The C++ compiler takes the specs
-# too, then gets libstdc++'s header directories back ahead of musl's (its C
+# musl's compiler-driver file (musl-gcc's) swaps the C headers, start files
+# and libc for musl's, and drops every default include directory. The C++
+# compiler takes that file too, then gets libstdc++'s header directories back ahead of musl's (its C
 # wrappers such as <cstring> include the C headers after them). libstdc++'s
 # configuration asks glibc's version through __GLIBC_PREREQ; answering "new
 # enough" matches musl: threads and everything else live in libc itself.
-set(_musl_specs /usr/lib/x86_64-linux-musl/musl-gcc.specs)
+set(_musl_driver /usr/lib/x86_64-linux-musl/musl-gcc.specs)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -xc++ -E -v /dev/null
   OUTPUT_QUIET ERROR_VARIABLE _cxx_search)
 string(REGEX MATCHALL "\n /[^\n]*/c\\+\\+/[^\n]*" _cxx_dirs "${_cxx_search}")
 string(STRIP "${_cxx_dirs}" _cxx_dirs)
 string(REGEX REPLACE "[\n ]+" ";" _cxx_dirs "${_cxx_dirs}")
 set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES ${_cxx_dirs})
-set(CMAKE_CXX_FLAGS_INIT "-specs=${_musl_specs} '-D__GLIBC_PREREQ(major, minor)=1'")
+set(CMAKE_CXX_FLAGS_INIT "-specs=${_musl_driver} '-D__GLIBC_PREREQ(major, minor)=1'")
 
 option(WATCHD_MUSL_STATIC "Link the daemon statically against musl" ON)
 if(WATCHD_MUSL_STATIC)
