@@ -1,10 +1,13 @@
 // Killing every process of a name with the platform's killall, started
-// directly so that no character of a configured name reaches a shell.
+// directly so that no character of a configured name reaches a shell, and
+// the check whether the process list holds a process that killall may match.
 #include "supervisor/kill_by_name.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "constants.h"
@@ -31,6 +34,115 @@ int find_on_path(const char *program, char *buf, int size)
             ++path;
     }
     return -1;
+}
+
+namespace
+{
+
+// The kernel's command name of a process holds at most this many characters.
+constexpr size_t COMMAND_NAME_LEN = 15;
+// A kernel thread's flag in /proc/PID/stat: it has no command line or
+// executable, and no signal ends it.
+constexpr unsigned KERNEL_THREAD_FLAG = 0x00200000;
+
+// Reads at most size - 1 bytes of the file at dir/path and ends them with a
+// NUL; the length read, or -1.
+int read_proc_file(int dir, const char *path, char *buf, int size)
+{
+    int fd = openat(dir, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    ssize_t len = read(fd, buf, (size_t)size - 1);
+    close(fd);
+    if (len < 0)
+        return -1;
+    buf[len] = '\0';
+    return (int)len;
+}
+
+bool file_name_is_one_of(const char *path, const char *const names[], int count)
+{
+    const char *slash = strrchr(path, '/');
+    const char *name = slash ? slash + 1 : path;
+    for (int i = 0; i < count; ++i) {
+        if (strcmp(name, names[i]) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Whether killall may match the process of the /proc directory pid by one of
+// the names. The rules are the union of what killall programs match: the
+// command name, equal to the name or to its first 15 characters; the file
+// name of argv[0]; the file name of the executable. Anything that cannot be
+// read whole counts as a match, so that a doubt runs killall.
+bool may_match(int proc, const char *pid, const char *const names[], int count)
+{
+    char path[32];
+    char buf[512];
+    snprintf(path, sizeof path, "%s/stat", pid);
+    if (read_proc_file(proc, path, buf, sizeof buf) < 0)
+        return false;  // ended meanwhile
+    char *open = strchr(buf, '(');
+    char *close = strrchr(buf, ')');
+    if (!open || !close || close < open)
+        return true;
+    *close = '\0';
+    for (int i = 0; i < count; ++i) {
+        if (strncmp(open + 1, names[i], COMMAND_NAME_LEN) == 0)
+            return true;
+    }
+    // The flags are the seventh field after the name (state, parent, group,
+    // session, terminal, terminal's group, flags), each after one space.
+    const char *field = close + 1;
+    for (int i = 1; i < 7 && field; ++i)
+        field = strchr(field + 1, ' ');
+    if (field && (strtoul(field + 1, nullptr, 10) & KERNEL_THREAD_FLAG) != 0)
+        return false;
+
+    snprintf(path, sizeof path, "%s/cmdline", pid);
+    int len = read_proc_file(proc, path, buf, sizeof buf);
+    if (len == (int)sizeof buf - 1 && !memchr(buf, '\0', (size_t)len))
+        return true;  // argv[0] longer than the buffer
+    if (len > 0 && file_name_is_one_of(buf, names, count))
+        return true;
+
+    snprintf(path, sizeof path, "%s/exe", pid);
+    ssize_t link = readlinkat(proc, path, buf, sizeof buf - 1);
+    if (link == (ssize_t)sizeof buf - 1)
+        return true;  // perhaps cut short
+    if (link <= 0)
+        return false;  // a zombie, or another user's process
+    buf[link] = '\0';
+    return file_name_is_one_of(buf, names, count);
+}
+
+}  // namespace
+
+int process_named(const char *const names[], int count)
+{
+    int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (proc < 0)
+        return 1;
+    // Read with getdents64 into the stack: the C library's directory stream
+    // would take a heap buffer that stays with the process once freed.
+    alignas(8) char entries[1024];
+    bool found = false;
+    long len;
+    while (!found && (len = syscall(SYS_getdents64, proc, entries, sizeof entries)) > 0) {
+        // Each entry: inode (8 bytes), offset (8), record length (2), type
+        // (1), then the NUL-ended name.
+        for (long at = 0; at < len && !found;) {
+            unsigned short record;
+            memcpy(&record, entries + at + 16, sizeof record);
+            const char *name = entries + at + 19;
+            if (name[0] >= '1' && name[0] <= '9')
+                found = may_match(proc, name, names, count);
+            at += record;
+        }
+    }
+    close(proc);
+    return found || len < 0 ? 1 : 0;
 }
 
 int kill_by_names(const char *const names[], int count)

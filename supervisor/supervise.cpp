@@ -19,11 +19,18 @@
 void kill_all(watch_table *table)
 {
     const char *names[MAX_PROCS];
+    bool ours_running = false;
     for (int i = 0; i < slot_limit(table); ++i) {
+        ours_running = ours_running || table->slots[i].pid > 0;
         table->slots[i].pid = 0;
         names[i] = table->slots[i].base;
     }
-    kill_by_names(names, slot_limit(table));
+    // With a program of this daemon still running killall has work for
+    // certain. Otherwise (at start-up, mostly) it runs only when the process
+    // list holds a process it may match: its start and its own scan of the
+    // list take several times as long as that one scan.
+    if (ours_running || process_named(names, slot_limit(table)))
+        kill_by_names(names, slot_limit(table));
 }
 
 int find_slot_by_pid(int pid, int status, watch_table *table, int *code, int *exited)

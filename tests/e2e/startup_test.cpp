@@ -1,8 +1,12 @@
-// Start-up of the real daemon: the run file and its single-instance lock,
+// Start-up of the real daemon: a leftover program of a configured name
+// killed before the first start, the run file and its single-instance lock,
 // configurations it refuses, and starting without standard descriptors or
 // without killall.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "harness.h"
@@ -14,9 +18,24 @@ TEST(Startup, RunFileLocksOneInstancePerProgramName)
     dir.install_fake(name);
     dir.plan(name, {"exit 3", "forever"});
     dir.config({name});
+    // A leftover of the program's name, another program: dead by SIGKILL
+    // before the first start.
+    mkdir((dir.root + "/old").c_str(), 0755);
+    std::string old = dir.root + "/old/" + name;
+    ASSERT_EQ(system(("cp \"$(command -v sleep)\" " + old).c_str()), 0);
+    char *old_argv[] = {&name[0], const_cast<char *>("60"), nullptr};
+    pid_t leftover;
+    ASSERT_EQ(posix_spawn(&leftover, old.c_str(), nullptr, nullptr, old_argv, environ), 0);
+    std::string shown = name + '\0' + "60" + '\0';  // once it runs (an emulator's spawn is early)
+    ASSERT_TRUE(eventually(
+        [&] { return read_file("/proc/" + std::to_string(leftover) + "/cmdline") == shown; }));
     // Started with descriptors 0-2 closed, which the run file must not take.
     // Any argument, even "", gives children -d.
     daemon_process first(dir, {""}, "watchd", [] { close(0), close(1), close(2); });
+    ASSERT_TRUE(eventually([&] { return !dir.starts(name).empty(); }));
+    int status = 0;
+    EXPECT_EQ(waitpid(leftover, &status, WNOHANG), leftover);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 2; }));
     EXPECT_EQ(dir.commands(name), (strings{name + " -d", name + " -r 3 -d"}));
     EXPECT_EQ(dir.starts(name)[0].given, "0,1,2 0 2");

@@ -1,10 +1,11 @@
 // The pure pieces of starting and reaping children that the end-to-end tests
 // cannot reach: the order of all options at once and the cut of a long
 // argument, core-dump wait statuses and the answers that look alike from
-// outside, the first SEGV pause of a cleared table, and the conversion of the
-// longest pause to time.
+// outside, the first SEGV pause of a cleared table, the conversion of the
+// longest pause to time, and which processes count as killall's.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -12,6 +13,8 @@
 #include <memory>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "scratch.h"
 #include "supervisor/kill_by_name.h"
@@ -81,4 +84,53 @@ TEST_F(Scratch, FindOnPathTakesAnEmptyEntryForTheWorkingDirectory)
     EXPECT_EQ(find_on_path("prog", found, sizeof found), 0);
     EXPECT_STREQ(found, "prog");
     setenv("PATH", path.c_str(), 1);
+}
+
+// process_named takes a process as killall's when its name is the name or the
+// name's first 15 characters, or when the file name of its argv[0] or of its
+// executable is the name; an unreaped one counts too. Each program runs
+// alone: copies of sleep, one started through a link.
+TEST_F(Scratch, ProcessNamedMatchesWhatKillallMay)
+{
+    std::string n = std::to_string(getpid() % 100000);
+    std::string name = "pn" + n, other = "po" + n, argv0 = "pa" + n, odd = "p) (" + n;
+    std::string longer = "pl" + n + "-0123456789";  // beyond 15 characters
+    ASSERT_EQ(sh("cp \"$(command -v sleep)\" " + name + " && cp " + name + " " + longer +
+                 " && ln -s " + name + " '" + odd + "' && ln -s " + name + " " + other),
+              0);
+    struct run {
+        std::string path, arg0;
+        bool zombie;
+        std::vector<std::pair<std::string, int>> asked;  // name, expected
+    };
+    const run runs[] = {
+        {"./" + name, name, false, {{name, 1}, {name + "x", 0}, {name.substr(1), 0}}},
+        {"./" + longer, longer, false, {{longer, 1}, {longer.substr(0, 15) + "zz", 1}}},
+        {"/bin/sleep", "/any/dir/" + argv0, false, {{argv0, 1}, {"any", 0}}},
+        {"./" + other, other, false, {{other, 1}, {name, 1}}},  // the executable's file name
+        {"./" + name, name, true, {{name, 1}}},
+        {"./" + odd, "x", false, {{odd, 1}, {"p", 0}}},  // by its name alone, read whole
+    };
+    for (const run &r : runs) {
+        char *argv[] = {const_cast<char *>(r.arg0.c_str()), const_cast<char *>("30"), nullptr};
+        pid_t pid;
+        ASSERT_EQ(posix_spawn(&pid, r.path.c_str(), nullptr, nullptr, argv, environ), 0);
+        // Until the program shows its command line (under an emulator the
+        // spawn returns before the exec, natively a moment before that).
+        const std::string shown = r.arg0 + '\0' + "30" + '\0';
+        const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
+        for (int i = 0; i < 5000 && slurp(cmdline) != shown; ++i)
+            usleep(1000);
+        siginfo_t info;
+        if (r.zombie)
+            kill(pid, SIGKILL), waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT);
+        for (const auto &[asked, expected] : r.asked) {
+            const char *names[] = {"unused-name", asked.c_str()};
+            EXPECT_EQ(process_named(names, 2), expected) << r.path << " asked " << asked;
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    const char *gone[] = {name.c_str(), longer.c_str(), argv0.c_str(), other.c_str()};
+    EXPECT_EQ(process_named(gone, 4), 0);
 }
