@@ -128,7 +128,7 @@ int process_named(const char *const names[], int count)
     // would take a heap buffer that stays with the process once freed.
     alignas(8) char entries[1024];
     bool found = false;
-    long len;
+    long len = 0;
     while (!found && (len = syscall(SYS_getdents64, proc, entries, sizeof entries)) > 0) {
         // Each entry: inode (8 bytes), offset (8), record length (2), type
         // (1), then the NUL-ended name.
