@@ -21,7 +21,7 @@ ensure_packages() {
 }
 
 # Build and tests on the build machine.
-HOST_PACKAGES=(cmake make g++ libcjson-dev libgtest-dev psmisc tar gzip)
+HOST_PACKAGES=(cmake make g++ libcjson-dev libgtest-dev psmisc tar gzip strace)
 
 # Cross build for 32-bit little-endian MIPS and its tests under user-mode
 # emulation; GoogleTest is built from its sources for the target.

@@ -99,8 +99,16 @@ void scratch_dir::config(const strings &names, const strings &watched)
     write_file(bin + "/config", "{\"__watch\": {\"processes\": [" + list.erase(0, 2) + "]}}\n");
 }
 
+strings strace_injecting(const std::string &injection, const std::string &path)
+{
+    strings wrapper{"strace", "-D", "-f", "-qq", "-o", "/dev/null", "-e", "inject=" + injection};
+    if (!path.empty())
+        wrapper.insert(wrapper.end(), {"-P", path});
+    return wrapper;
+}
+
 daemon_process::daemon_process(scratch_dir &dir, const strings &args, const std::string &name,
-                               const std::function<void()> &prepare)
+                               const std::function<void()> &prepare, const strings &wrapper)
     : out_path(dir.root + "/" + name + ".out")
 {
     // Another build's daemon (e.g. one linked against musl) when the
@@ -111,9 +119,12 @@ daemon_process::daemon_process(scratch_dir &dir, const strings &args, const std:
         fs::copy_file(daemon && *daemon ? daemon : WATCHD_E2E_DAEMON, path);
     // A cross build runs the daemon through the emulator.
     const char *emulator = getenv("WATCHD_E2E_EMULATOR");
-    std::vector<const char *> argv{path.c_str()};
+    std::vector<const char *> argv;
+    for (const std::string &word : wrapper)
+        argv.push_back(word.c_str());
     if (emulator && *emulator)
-        argv.insert(argv.begin(), emulator);
+        argv.push_back(emulator);
+    argv.push_back(path.c_str());
     for (const std::string &arg : args)
         argv.push_back(arg.c_str());
     argv.push_back(nullptr);

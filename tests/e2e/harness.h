@@ -69,14 +69,19 @@ struct scratch_dir {
     auto run_file(std::string d = "watchd") const { return read_file(uci + "/" + d + ".run"); }
 };
 
+// A wrapper that runs the daemon under strace with one fault injected, in
+// strace's words ("write:error=ENOSPC:when=3"), on the calls that name path
+// when one is given. The daemon stays the harness's own child (strace -D).
+strings strace_injecting(const std::string &injection, const std::string &path = "");
+
 // Starts bin/NAME (the test-build daemon, copied there if missing) by its
 // absolute path from the scratch root, with its output going to
-// root/NAME.out; prepare runs in the child just before the exec. Killed when
-// destroyed.
+// root/NAME.out, under wrapper's command when one is given; prepare runs in
+// the child just before the exec. Killed when destroyed.
 struct daemon_process {
     daemon_process(
         scratch_dir &dir, const strings &args = {}, const std::string &name = "watchd",
-        const std::function<void()> &prepare = [] {});
+        const std::function<void()> &prepare = [] {}, const strings &wrapper = {});
     ~daemon_process() { reap(true); }
 
     std::string output() const { return read_file(out_path); }  // stdout and stderr so far
