@@ -33,3 +33,7 @@ MUSL_PACKAGES=(musl-tools dpkg-dev)
 
 # BusyBox, whose killall and tar the busybox test run puts first on PATH.
 BUSYBOX_PACKAGES=(busybox)
+
+# The OpenWrt package check: ninja for OpenWrt's CMake generator, pkg-config
+# for cJSON's module in the staging directory.
+OPENWRT_PACKAGES=(ninja-build pkgconf)
