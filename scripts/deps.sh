@@ -40,5 +40,6 @@ BUSYBOX_PACKAGES=(busybox)
 ROUTER_PACKAGES=(g++-mipsel-linux-gnu make dpkg-dev xz-utils qemu-user)
 
 # The OpenWrt package check: ninja for OpenWrt's CMake generator, pkg-config
-# for cJSON's module in the staging directory.
-OPENWRT_PACKAGES=(ninja-build pkgconf)
+# for cJSON's module in the staging directory, and the build machine's mipsel
+# cJSON, which the check must not find.
+OPENWRT_PACKAGES=(ninja-build pkgconf libcjson-dev:mipsel)
