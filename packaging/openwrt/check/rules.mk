@@ -1,7 +1,8 @@
 # Stand-in for OpenWrt's rules.mk, for scripts/test openwrt: the few
 # variables the watchd recipe and the stand-ins beside it use, with OpenWrt's
 # values for the mipsel_24kc target. Not part of the package.
-# Given on the command line: STAGING_DIR, TOOLCHAIN_DIR (the toolchain's root),
+# Given on the command line: STAGING_DIR, TOOLCHAIN_DIR (the toolchain's C
+# library, a root path of the build like OpenWrt's toolchain directory),
 # TARGET_CROSS (path and prefix of its tools) and BUILD_DIR.
 INCLUDE_DIR:=$(TOPDIR)/include
 ARCH:=mipsel
