@@ -33,3 +33,13 @@ MUSL_PACKAGES=(musl-tools dpkg-dev)
 
 # BusyBox, whose killall and tar the busybox test run puts first on PATH.
 BUSYBOX_PACKAGES=(busybox)
+
+# The router's ABI (scripts/router-toolchain, the router test run): Debian's
+# mipsel cross compiler and binutils, make for musl, dpkg-source and xz for
+# the source packages of musl, glibc (soft-fp) and cJSON, and qemu-mipsel.
+ROUTER_PACKAGES=(g++-mipsel-linux-gnu make dpkg-dev xz-utils qemu-user)
+
+# The OpenWrt package check: ninja for OpenWrt's CMake generator, pkg-config
+# for cJSON's module in the staging directory, and the build machine's mipsel
+# cJSON, which the check must not find.
+OPENWRT_PACKAGES=(ninja-build pkgconf libcjson-dev:mipsel)
