@@ -4,9 +4,13 @@
 // outside, the first SEGV pause of a cleared table, the conversion of the
 // longest pause to time, and which processes count as killall's.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <string.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 
@@ -73,64 +77,120 @@ TEST(Reap, DecodedEndingsTheirAnswersAndTheLongestPause)
     EXPECT_TRUE(test.tv_sec == 7 && test.tv_nsec == 200000000);
 }
 
-// An empty entry of the search path is the working directory.
-TEST_F(Scratch, FindOnPathTakesAnEmptyEntryForTheWorkingDirectory)
+// Whether a killall would signal a process of that name, asked with signal
+// 0, which harms none: the one on PATH ("-s 0" for Debian's, the one that
+// knows --version, "-0" for BusyBox's), or BusyBox's where it is installed.
+static bool killall_would_signal(const std::string &name)
 {
-    const std::string path = getenv("PATH");
-    std::ofstream("prog") << "#!/bin/sh\n";
-    chmod("prog", 0755);
-    char found[PATH_BUF];
-    setenv("PATH", "/nonexistent::/bin", 1);
-    EXPECT_EQ(find_on_path("prog", found, sizeof found), 0);
-    EXPECT_STREQ(found, "prog");
-    setenv("PATH", path.c_str(), 1);
+    static const bool debian = Scratch::sh("killall --version >/dev/null 2>&1") == 0;
+    static const bool busybox = Scratch::sh("command -v busybox >/dev/null") == 0;
+    const std::string quiet = " '" + name + "' >/dev/null 2>&1";
+    return Scratch::sh(std::string("killall ") + (debian ? "-s 0" : "-0") + quiet) == 0 ||
+           (busybox && Scratch::sh("busybox killall -0" + quiet) == 0);
 }
 
-// process_named takes a process as killall's when its name is the name or the
-// name's first 15 characters, or when the file name of its argv[0] or of its
-// executable is the name; an unreaped one counts too. Each program runs
-// alone: copies of sleep, one started through a link.
-TEST_F(Scratch, ProcessNamedMatchesWhatKillallMay)
+static int named(const std::string &name)
 {
-    std::string n = std::to_string(getpid() % 100000);
+    const char *names[] = {"unused-name", name.c_str()};
+    return process_named(names, 2);
+}
+
+// Each process of the table runs alone; whenever killall would signal it by
+// an asked name, process_named must say it may match. When the test has a
+// process list of its own (alone), the names no killall could match must
+// give 0 too.
+static void hold_against_killall(const std::string &n, bool alone)
+{
     std::string name = "pn" + n, other = "po" + n, argv0 = "pa" + n, odd = "p) (" + n;
-    std::string longer = "pl" + n + "-0123456789";  // beyond 15 characters
-    ASSERT_EQ(sh("cp \"$(command -v sleep)\" " + name + " && cp " + name + " " + longer +
-                 " && ln -s " + name + " '" + odd + "' && ln -s " + name + " " + other),
+    std::string longer = "pl" + n + "-0123456789", script = "ps" + n,
+                tale = "pt" + n + "-script-long";
+    ASSERT_EQ(Scratch::sh("cp \"$(command -v sleep)\" " + name + " && cp " + name + " " + longer +
+                          " && ln -s " + name + " '" + odd + "' && ln -s " + name + " " + other +
+                          " && printf '#!/bin/sh\\nwhile :; do sleep 1; done\\n' >" + script +
+                          " && cp " + script + " " + tale + " && chmod 755 " + script + " " + tale),
               0);
     struct run {
-        std::string path, arg0;
+        std::string path, arg0;  // no path: a fork of the test, renamed to arg0 by prctl
+        std::vector<std::string> asked, missed;
         bool zombie;
-        std::vector<std::pair<std::string, int>> asked;  // name, expected
     };
     const run runs[] = {
-        {"./" + name, name, false, {{name, 1}, {name + "x", 0}, {name.substr(1), 0}}},
-        {"./" + longer, longer, false, {{longer, 1}, {longer.substr(0, 15) + "zz", 1}}},
-        {"/bin/sleep", "/any/dir/" + argv0, false, {{argv0, 1}, {"any", 0}}},
-        {"./" + other, other, false, {{other, 1}, {name, 1}}},  // the executable's file name
-        {"./" + name, name, true, {{name, 1}}},
-        {"./" + odd, "x", false, {{odd, 1}, {"p", 0}}},  // by its name alone, read whole
+        {"./" + name, name, {name}, {name + "x", name.substr(1)}},
+        {"./" + longer, longer, {longer, longer.substr(0, 15) + "z"}, {longer.substr(0, 14) + "z"}},
+        {"/bin/sleep", "/any/dir/" + argv0, {argv0}, {"any"}},
+        {"./" + other, other, {name}},  // the executable's file name, through a link
+        {"./" + script, script, {script}, {"sh" + n}},
+        {"./" + tale, tale, {tale, tale.substr(0, 15)}},
+        {"", "pr" + n, {"pr" + n}},
+        {"./" + name, name, {name}, {}, true},
+        {"./" + odd, "x", {odd}, {"p"}},  // by its name alone, read whole
     };
     for (const run &r : runs) {
+        std::string comm = r.path.empty() ? r.arg0 : r.path.substr(r.path.rfind('/') + 1);
         char *argv[] = {const_cast<char *>(r.arg0.c_str()), const_cast<char *>("30"), nullptr};
-        pid_t pid;
-        ASSERT_EQ(posix_spawn(&pid, r.path.c_str(), nullptr, nullptr, argv, environ), 0);
-        // Until the program shows its command line (under an emulator the
-        // spawn returns before the exec, natively a moment before that).
-        const std::string shown = r.arg0 + '\0' + "30" + '\0';
-        const std::string cmdline = "/proc/" + std::to_string(pid) + "/cmdline";
-        for (int i = 0; i < 5000 && slurp(cmdline) != shown; ++i)
+        pid_t pid = r.path.empty() ? fork() : -1;
+        if (pid == 0)
+            _exit(prctl(PR_SET_NAME, comm.c_str()) == 0 ? pause() : 1);
+        if (pid < 0)
+            ASSERT_EQ(posix_spawn(&pid, r.path.c_str(), nullptr, nullptr, argv, environ), 0);
+        // Until the program shows its name (under an emulator the spawn
+        // returns before the exec, natively a moment before that).
+        const std::string shown = "/proc/" + std::to_string(pid) + "/comm";
+        for (int i = 0; i < 5000 && Scratch::slurp(shown) != comm.substr(0, 15) + "\n"; ++i)
             usleep(1000);
         siginfo_t info;
         if (r.zombie)
             kill(pid, SIGKILL), waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT);
-        for (const auto &[asked, expected] : r.asked) {
-            const char *names[] = {"unused-name", asked.c_str()};
-            EXPECT_EQ(process_named(names, 2), expected) << r.path << " asked " << asked;
+        for (const std::string &asked : r.asked)
+            EXPECT_TRUE(!killall_would_signal(asked) || named(asked)) << r.path << " by " << asked;
+        for (const std::string &missed : r.missed)
+            EXPECT_FALSE(alone && (named(missed) || killall_would_signal(missed))) << missed;
+        // Under a descriptor limit that leaves one for /proc alone, as for a
+        // daemon with its standard descriptors and run file under a limit
+        // of 5: what cannot be opened counts as a match.
+        pid_t limited = r.zombie ? -1 : fork();
+        if (limited == 0) {
+            int lowest = dup(0);
+            rlimit one{(rlim_t)lowest + 1, (rlim_t)lowest + 1};
+            _exit(close(lowest) || setrlimit(RLIMIT_NOFILE, &one) ? 2 : named(r.asked[0]));
         }
+        int status = 0;
+        EXPECT_TRUE(limited < 0 || (waitpid(limited, &status, 0) == limited && status == 256))
+            << r.path << " under a descriptor limit";
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-    const char *gone[] = {name.c_str(), longer.c_str(), argv0.c_str(), other.c_str()};
-    EXPECT_EQ(process_named(gone, 4), 0);
+    // killall is looked up on PATH, where an empty entry is the working directory.
+    std::string path = getenv("PATH");
+    char found[PATH_BUF];
+    setenv("PATH", ("/nonexistent::" + path).c_str(), 1);
+    EXPECT_TRUE(find_on_path(name.c_str(), found, sizeof found) == 0 && found == name);
+    setenv("PATH", path.c_str(), 1);
+}
+
+// Held against the killall on PATH, in PID and mount namespaces of its own
+// where the machine lets the test make them: there /proc lists the test's
+// processes alone, and no process of the machine whose executable cannot be
+// read (which counts as a match) hides a wrong match. A PID namespace holds
+// the children of the process that made it, and its first mounts /proc.
+TEST_F(Scratch, ProcessNamedMatchesWhatKillallMay)
+{
+    std::string n = std::to_string(getpid() % 100000);  // the test's: 1 in the namespace
+    pid_t child = fork();
+    if (child == 0) {
+        bool own = unshare(CLONE_NEWPID | CLONE_NEWNS) == 0 &&
+                   mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        pid_t inner = own ? fork() : 0;
+        if (inner == 0) {
+            EXPECT_TRUE(!own || mount("proc", "/proc", "proc", 0, nullptr) == 0);
+            hold_against_killall(n, own);
+            fflush(stdout);
+            _exit(testing::Test::HasFailure());
+        }
+        int status = -1;
+        _exit(waitpid(inner, &status, 0) != inner || status != 0);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << "failures above, in a child";
 }
