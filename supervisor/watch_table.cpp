@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+pthread_mutex_t slots_mutex = PTHREAD_MUTEX_INITIALIZER;
+
 void watch_table_clear(watch_table *table)
 {
     memset(table->run_path, 0, sizeof table->run_path);
@@ -16,6 +18,8 @@ void watch_table_clear(watch_table *table)
         slot.miss_count = 0;
         slot.watch_killed = 0;
         slot.pid = 0;
+        slot.watch_paused = 0;
+        slot.check_failed = 0;
     }
     table->segv_restarts = 0;
 }
