@@ -79,11 +79,8 @@ int main(int argc, char **argv)
     // Waiting ends when the test removes its directory with the records.
     // stat, not access: tests inject faults into the daemon's access calls,
     // and strace then traces this program too.
-    auto exists = [](const std::string &path) {
-        struct stat st;
-        return stat(path.c_str(), &st) == 0;
-    };
-    auto present = [&] { return exists(args); };
+    struct stat st;
+    auto exists = [&st](const std::string &path) { return stat(path.c_str(), &st) == 0; };
 
     std::ifstream plan(name + ".plan");
     std::string line, step;
@@ -98,12 +95,12 @@ int main(int argc, char **argv)
         } else if (step == "signal" && steps >> n) {
             die_by_signal(n);
         } else if (step == "await" && steps >> file) {
-            while (!exists(file) && present())
+            while (!exists(file) && exists(args))
                 usleep(2000);
         } else {
             break;
         }
     }
-    while (present())
+    while (exists(args))
         usleep(20000);
 }

@@ -10,29 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <numeric>
 
 #include "harness.h"
-
-// pass(found) puts the subject's alive file there or not, recreates the
-// clock's and waits for the pass that deletes it. It returns the kill lines
-// so far, -1 when no pass came, and notes in *seen when (in ms) it saw it.
-static auto passes(scratch_dir &dir, const std::string &subject, const std::string &clock,
-                   std::vector<double> *seen)
-{
-    mkdir(dir.uci.c_str(), 0755);
-    return [&dir, subject, clock, seen](bool found) {
-        std::string tick = dir.uci + "/" + clock + ".alive";
-        if (found)
-            write_file(dir.uci + "/" + subject + ".alive", "");
-        write_file(tick, "");
-        if (!eventually([&] { return !file_exists(tick); }))
-            return -1;
-        seen->push_back(std::chrono::duration<double, std::milli>(
-                            std::chrono::steady_clock::now().time_since_epoch())
-                            .count());
-        return count_of(dir.run_file(), subject + " is not alive, and we will kill it.");
-    };
-}
 
 // Outside an emulator the daemon runs under strace and without killall: the
 // watchdog's first two checks of the subject cannot access its file, and
@@ -56,8 +36,25 @@ TEST(Watchdog, KillsAtTheThirdMissOnceAndItsMarkOutlivesACycle)
     dir.plan(clock, {"await go exit 160", "forever"});
     dir.plan(other, {"signal 11", "signal 11", "await s3 signal 11", "forever"});
     dir.config({subject, clock, other}, {subject, clock});
+    mkdir(dir.uci.c_str(), 0755);
+    std::string file = dir.uci + "/" + subject + ".alive", tick = dir.uci + "/" + clock + ".alive";
+    // One pass that finds the subject's file or not: the kill lines so far,
+    // -1 when no pass came. seen notes when (in ms) each pass was seen.
     std::vector<double> seen;
-    auto pass = passes(dir, subject, clock, &seen);
+    auto pass = [&](bool found) {
+        if (found)
+            write_file(file, "");
+        write_file(tick, "");
+        if (!eventually([&] { return !file_exists(tick); }))
+            return -1;
+        auto now = std::chrono::steady_clock::now().time_since_epoch();
+        seen.push_back(std::chrono::duration<double, std::milli>(now).count());
+        return count_of(dir.run_file(), subject + " is not alive, and we will kill it.");
+    };
+    auto ticking_until = [&](size_t starts) {  // the subject's starts
+        return eventually(
+            [&] { return write_file(tick, ""), dir.starts(subject).size() == starts; });
+    };
     strings wrapper = strace_injecting("access:error=EACCES:when=1..3+2");
     wrapper.insert(wrapper.end(),
                    {"-e", "inject=kill:error=EPERM:when=1", "env", "PATH=/nonexistent"});
@@ -72,13 +69,9 @@ TEST(Watchdog, KillsAtTheThirdMissOnceAndItsMarkOutlivesACycle)
     ASSERT_TRUE(!traced || pass(false) == 1);
     // The next start first finds a file it cannot delete. The kill started
     // the count afresh, and a found file resets it.
-    std::string file = dir.uci + "/" + subject + ".alive";
     write_file(file, "");
     bool immutable = system(("chattr +i " + file + " 2>/dev/null").c_str()) == 0;
-    ASSERT_TRUE(eventually([&] {
-        write_file(dir.uci + "/" + clock + ".alive", "");
-        return dir.starts(subject).size() == 2;
-    }));
+    ASSERT_TRUE(ticking_until(2));
     seen.clear();
     for (bool found : {false, false, false, true}) {
         ASSERT_EQ(pass(found), 1);
@@ -98,25 +91,20 @@ TEST(Watchdog, KillsAtTheThirdMissOnceAndItsMarkOutlivesACycle)
         ASSERT_EQ(pass(false), 2);
     // Passes 120 ms apart (one second of the product lasts 1 ms): the
     // median of the gaps the test saw, robust to a late look or a slow pass.
-    std::vector<double> gaps;
-    for (size_t i = 1; i < seen.size(); ++i)
-        gaps.push_back(seen[i] - seen[i - 1]);
-    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
-    EXPECT_GE(gaps[gaps.size() / 2], 108);
-    EXPECT_LE(gaps[gaps.size() / 2], 140);
+    std::vector<double> gaps(seen.size());  // gaps[0] is no gap
+    std::adjacent_difference(seen.begin(), seen.end(), gaps.begin());
+    std::sort(gaps.begin() + 1, gaps.end());
+    EXPECT_TRUE(gaps[gaps.size() / 2] >= 108 && gaps[gaps.size() / 2] <= 140)
+        << gaps[gaps.size() / 2];
 
-    ASSERT_TRUE(eventually([&] {
-        write_file(dir.uci + "/" + clock + ".alive", "");
-        return dir.starts(subject).size() == 5;
-    }));
+    ASSERT_TRUE(ticking_until(5));
     // Handling a marked death clears the mark: the next signal 9 gives 9.
     std::string alive = "./uci//" + subject + ".alive", a = " -A " + alive;
     EXPECT_EQ(dir.commands(subject),
               (strings{subject + a, subject + " -r 199" + a, subject + " -r 160" + a,
                        subject + " -r 199" + a, subject + " -r 9" + a}));
-    std::string kill = subject + " is not alive, and we will kill it.";
-    std::string death = subject + " killed by signal(9)";
-    std::string segv = other + " killed by signal(11)";
+    std::string kill = subject + " is not alive, and we will kill it.",
+                death = subject + " killed by signal(9)", segv = other + " killed by signal(11)";
     EXPECT_EQ(run_events(dir.run_file()),
               (strings{segv, segv, kill, death, segv, kill,
                        clock + " exited normally with code(160)", death, death}));

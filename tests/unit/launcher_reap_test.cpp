@@ -1,8 +1,8 @@
 // The pure pieces of starting and reaping children that the end-to-end tests
 // cannot reach: the order of all options at once and the cut of a long
 // argument, core-dump wait statuses and the answers that look alike from
-// outside, the first SEGV pause of a cleared table, the conversion of the
-// longest pause to time, and which processes count as killall's.
+// outside, the conversion of the longest pause to time, and which processes
+// count as killall's.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <time.h>
 
-#include <memory>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -68,31 +68,10 @@ TEST(Reap, DecodedEndingsTheirAnswersAndTheLongestPause)
         EXPECT_EQ((int)action_for_ending(code, exited), (int)action) << status;
     }
     EXPECT_EQ((int)action_for_ending(130, 0), (int)a::restart);
-    std::unique_ptr<watch_table> table{new watch_table()};
-    watch_table_clear(table.get());  // a cleared table has seen no SEGV yet
-    EXPECT_EQ(segv_restart_delay(table.get()), 60u);
     timespec product = ticks_to_timespec(7200, 1000000);
     EXPECT_TRUE(product.tv_sec == 7200 && product.tv_nsec == 0);
     timespec test = ticks_to_timespec(7200, 1000);  // the test build: a second is a millisecond
     EXPECT_TRUE(test.tv_sec == 7 && test.tv_nsec == 200000000);
-}
-
-// Whether a killall would signal a process of that name, asked with signal
-// 0, which harms none: the one on PATH ("-s 0" for Debian's, the one that
-// knows --version, "-0" for BusyBox's), or BusyBox's where it is installed.
-static bool killall_would_signal(const std::string &name)
-{
-    static const bool debian = Scratch::sh("killall --version >/dev/null 2>&1") == 0;
-    static const bool busybox = Scratch::sh("command -v busybox >/dev/null") == 0;
-    const std::string quiet = " '" + name + "' >/dev/null 2>&1";
-    return Scratch::sh(std::string("killall ") + (debian ? "-s 0" : "-0") + quiet) == 0 ||
-           (busybox && Scratch::sh("busybox killall -0" + quiet) == 0);
-}
-
-static int named(const std::string &name)
-{
-    const char *names[] = {"unused-name", name.c_str()};
-    return process_named(names, 2);
 }
 
 // Each process of the table runs alone; whenever killall would signal it by
@@ -101,13 +80,26 @@ static int named(const std::string &name)
 // give 0 too.
 static void hold_against_killall(const std::string &n, bool alone)
 {
-    std::string name = "pn" + n, other = "po" + n, argv0 = "pa" + n, odd = "p) (" + n;
-    std::string longer = "pl" + n + "-0123456789", script = "ps" + n,
-                tale = "pt" + n + "-script-long";
-    ASSERT_EQ(Scratch::sh("cp \"$(command -v sleep)\" " + name + " && cp " + name + " " + longer +
-                          " && ln -s " + name + " '" + odd + "' && ln -s " + name + " " + other +
+    auto named = [](const std::string &asked) {
+        const char *names[] = {"unused-name", asked.c_str()};
+        return process_named(names, 2);
+    };
+    // Whether a killall would signal the process, asked with signal 0, which
+    // harms none: the one on PATH ("-s 0" for Debian's, the one that knows
+    // --version, "-0" for BusyBox's), or BusyBox's where it is installed.
+    const bool debian = Scratch::sh("killall --version >/dev/null 2>&1") == 0,
+               busybox = Scratch::sh("command -v busybox >/dev/null") == 0;
+    auto killall_would_signal = [&](const std::string &asked) {
+        const std::string quiet = " '" + asked + "' >/dev/null 2>&1";
+        return Scratch::sh(std::string("killall ") + (debian ? "-s 0" : "-0") + quiet) == 0 ||
+               (busybox && Scratch::sh("busybox killall -0" + quiet) == 0);
+    };
+    std::string name = "pn" + n, other = "po" + n, argv0 = "pa" + n, script = "ps" + n;
+    std::string odd = "p) (" + n, longer = "pl" + n + "-0123456789", tale = "pt" + longer.substr(2);
+    ASSERT_EQ(Scratch::sh("cp /bin/sleep " + name + " && cp /bin/sleep " + longer + " && ln -s " +
+                          name + " '" + odd + "' && ln -s " + name + " " + other +
                           " && printf '#!/bin/sh\\nwhile :; do sleep 1; done\\n' >" + script +
-                          " && cp " + script + " " + tale + " && chmod 755 " + script + " " + tale),
+                          " && chmod 755 " + script + " && ln -s " + script + " " + tale),
               0);
     struct run {
         std::string path, arg0;  // no path: a fork of the test, renamed to arg0 by prctl
@@ -148,15 +140,13 @@ static void hold_against_killall(const std::string &n, bool alone)
         // Under a descriptor limit that leaves one for /proc alone, as for a
         // daemon with its standard descriptors and run file under a limit
         // of 5: what cannot be opened counts as a match.
-        pid_t limited = r.zombie ? -1 : fork();
-        if (limited == 0) {
-            int lowest = dup(0);
-            rlimit one{(rlim_t)lowest + 1, (rlim_t)lowest + 1};
-            _exit(close(lowest) || setrlimit(RLIMIT_NOFILE, &one) ? 2 : named(r.asked[0]));
-        }
-        int status = 0;
-        EXPECT_TRUE(limited < 0 || (waitpid(limited, &status, 0) == limited && status == 256))
+        rlimit saved, one{(rlim_t)dup(0) + 1, 0};
+        getrlimit(RLIMIT_NOFILE, &saved);
+        one.rlim_max = saved.rlim_max;
+        close((int)one.rlim_cur - 1);
+        EXPECT_TRUE(setrlimit(RLIMIT_NOFILE, &one) == 0 && named(r.asked[0]))
             << r.path << " under a descriptor limit";
+        setrlimit(RLIMIT_NOFILE, &saved);
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
@@ -169,28 +159,18 @@ static void hold_against_killall(const std::string &n, bool alone)
 }
 
 // Held against the killall on PATH, in PID and mount namespaces of its own
-// where the machine lets the test make them: there /proc lists the test's
-// processes alone, and no process of the machine whose executable cannot be
-// read (which counts as a match) hides a wrong match. A PID namespace holds
-// the children of the process that made it, and its first mounts /proc.
+// where the machine lets the test make them (the test runs again there,
+// told its number): there /proc lists the test's processes alone, and no
+// process of the machine whose executable cannot be read (which counts as a
+// match) hides a wrong match.
 TEST_F(Scratch, ProcessNamedMatchesWhatKillallMay)
 {
-    std::string n = std::to_string(getpid() % 100000);  // the test's: 1 in the namespace
-    pid_t child = fork();
-    if (child == 0) {
-        bool own = unshare(CLONE_NEWPID | CLONE_NEWNS) == 0 &&
-                   mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        pid_t inner = own ? fork() : 0;
-        if (inner == 0) {
-            EXPECT_TRUE(!own || mount("proc", "/proc", "proc", 0, nullptr) == 0);
-            hold_against_killall(n, own);
-            fflush(stdout);
-            _exit(testing::Test::HasFailure());
-        }
-        int status = -1;
-        _exit(waitpid(inner, &status, 0) != inner || status != 0);
-    }
-    int status = -1;
-    waitpid(child, &status, 0);
-    EXPECT_EQ(status, 0) << "failures above, in a child";
+    if (const char *n = getenv("WATCHD_TEST_ALONE"))
+        return hold_against_killall(n, true);
+    std::string n = std::to_string(getpid() % 100000), again = "unshare -pfm --mount-proc ";
+    again += std::filesystem::canonical("/proc/self/exe").string();
+    if (sh(again + " --gtest_list_tests >/dev/null 2>&1") != 0)
+        return hold_against_killall(n, false);
+    EXPECT_EQ(sh("WATCHD_TEST_ALONE=" + n + " " + again + " --gtest_filter=Scratch.ProcessNamed*"),
+              0);
 }
