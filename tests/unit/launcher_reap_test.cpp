@@ -130,8 +130,7 @@ static void hold_against_killall(const std::string &n, bool alone)
         const std::string shown = "/proc/" + std::to_string(pid) + "/comm";
         for (int i = 0; i < 5000 && Scratch::slurp(shown) != comm.substr(0, 15) + "\n"; ++i)
             usleep(1000);
-        siginfo_t info;
-        if (r.zombie)
+        if (siginfo_t info; r.zombie)
             kill(pid, SIGKILL), waitid(P_PID, (id_t)pid, &info, WEXITED | WNOWAIT);
         for (const std::string &asked : r.asked)
             EXPECT_TRUE(!killall_would_signal(asked) || named(asked)) << r.path << " by " << asked;
