@@ -1,9 +1,20 @@
-// Clearing the supervisor's record.
+// Clearing the supervisor's record, and the lock shared with the watchdog.
 #include "supervisor/watch_table.h"
 
+#include <pthread.h>
 #include <string.h>
 
-pthread_mutex_t slots_mutex = PTHREAD_MUTEX_INITIALIZER;
+static pthread_mutex_t slots_mutex = PTHREAD_MUTEX_INITIALIZER;
+
+void lock_slots()
+{
+    pthread_mutex_lock(&slots_mutex);
+}
+
+void unlock_slots()
+{
+    pthread_mutex_unlock(&slots_mutex);
+}
 
 void watch_table_clear(watch_table *table)
 {

@@ -3,8 +3,6 @@
 // check_alive thread shares it through atomic fields and the slots' lock.
 #pragma once
 
-#include <pthread.h>
-
 #include <atomic>
 
 #include "constants.h"
@@ -37,11 +35,12 @@ void watch_table_clear(watch_table *table);
 // The lock under which a slot's positive pid is a child not yet collected,
 // so that the watchdog may signal it: the main thread holds it while it
 // collects a child and clears its slot, and while it stores a new pid.
-extern pthread_mutex_t slots_mutex;
+void lock_slots();
+void unlock_slots();
 
 struct slots_lock {
-    slots_lock() { pthread_mutex_lock(&slots_mutex); }
-    ~slots_lock() { pthread_mutex_unlock(&slots_mutex); }
+    slots_lock() { lock_slots(); }
+    ~slots_lock() { unlock_slots(); }
     slots_lock(const slots_lock &) = delete;
     slots_lock &operator=(const slots_lock &) = delete;
 };
