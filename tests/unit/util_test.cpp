@@ -55,9 +55,9 @@ TEST(CloseFrom, ClosesFromItsStartAndFromThreeForZeroOrBelow)
 
 // Created files and directories get fixed permissions, and the lock file's
 // descriptor is close-on-exec. A directory that is there, or a file in its
-// place, is no failure; one that cannot be created is, with the system's reason. Writing and
-// copying report every failure, and a failed open names both descriptors and closes the one that
-// opened (or the second failure would not get the same descriptor).
+// place, is no failure; one that cannot be created is, with the system's reason. Writing and copying report
+// every failure, and a failed open names both descriptors and closes the one
+// that opened (or the second failure would not get the same descriptor).
 TEST_F(Scratch, DirectoriesWritesAndCopiesReportFailures)
 {
     std::ofstream("plain") << "x";
@@ -71,8 +71,7 @@ TEST_F(Scratch, DirectoriesWritesAndCopiesReportFailures)
     EXPECT_TRUE(fcntl(lock, F_GETFD) & FD_CLOEXEC);
     close(lock);
     for (const auto &[path, mode] : {std::pair{"open", 0777}, {"copy", 0700}, {"lock", 0644}}) {
-        struct stat st {
-        };
+        struct stat st {};
         EXPECT_EQ(stat(path, &st) == 0 ? st.st_mode & 07777 : 0u, (unsigned)mode) << path;
     }
     EXPECT_EQ(write_whole_file("/dev/full", "x", 1), -1);  // fails at flush
