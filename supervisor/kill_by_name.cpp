@@ -3,6 +3,7 @@
 // the check whether the process list holds a process that killall may match.
 #include "supervisor/kill_by_name.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -45,17 +46,27 @@ constexpr size_t COMMAND_NAME_LEN = 15;
 // executable, and no signal ends it.
 constexpr unsigned KERNEL_THREAD_FLAG = 0x00200000;
 
+// Whether an error of a /proc read says the process is gone. Every other
+// error (a descriptor limit, memory, permission) leaves the question open.
+bool process_gone(int error)
+{
+    return error == ENOENT || error == ESRCH;
+}
+
 // Reads at most size - 1 bytes of the file at dir/path and ends them with a
-// NUL; the length read, or -1.
+// NUL; the length read, or -1 with errno set.
 int read_proc_file(int dir, const char *path, char *buf, int size)
 {
     int fd = openat(dir, path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
     ssize_t len = read(fd, buf, (size_t)size - 1);
+    int error = errno;
     close(fd);
-    if (len < 0)
+    if (len < 0) {
+        errno = error;
         return -1;
+    }
     buf[len] = '\0';
     return (int)len;
 }
@@ -75,14 +86,15 @@ bool file_name_is_one_of(const char *path, const char *const names[], int count)
 // the names. The rules are the union of what killall programs match: the
 // command name, equal to the name or to its first 15 characters; the file
 // name of argv[0]; the file name of the executable. Anything that cannot be
-// read whole counts as a match, so that a doubt runs killall.
+// read whole counts as a match, so that a doubt runs killall; only a process
+// that is gone is no match.
 bool may_match(int proc, const char *pid, const char *const names[], int count)
 {
     char path[32];
     char buf[512];
     snprintf(path, sizeof path, "%s/stat", pid);
     if (read_proc_file(proc, path, buf, sizeof buf) < 0)
-        return false;  // ended meanwhile
+        return !process_gone(errno);
     char *open = strchr(buf, '(');
     char *close = strrchr(buf, ')');
     if (!open || !close || close < open)
@@ -102,6 +114,8 @@ bool may_match(int proc, const char *pid, const char *const names[], int count)
 
     snprintf(path, sizeof path, "%s/cmdline", pid);
     int len = read_proc_file(proc, path, buf, sizeof buf);
+    if (len < 0 && !process_gone(errno))
+        return true;
     if (len == (int)sizeof buf - 1 && !memchr(buf, '\0', (size_t)len))
         return true;  // argv[0] longer than the buffer
     if (len > 0 && file_name_is_one_of(buf, names, count))
@@ -112,7 +126,7 @@ bool may_match(int proc, const char *pid, const char *const names[], int count)
     if (link == (ssize_t)sizeof buf - 1)
         return true;  // perhaps cut short
     if (link <= 0)
-        return false;  // a zombie, or another user's process
+        return link < 0 && !process_gone(errno);  // a zombie has none: ENOENT
     buf[link] = '\0';
     return file_name_is_one_of(buf, names, count);
 }

@@ -13,8 +13,9 @@ int kill_by_name(const char *name);
 // 1 when a process that killall may match by one of the names runs (or has
 // not been reaped): its command name is the name or the name's first 15
 // characters, or, unless it is a kernel thread, the file name of its argv[0]
-// or of its executable is the name. Also 1 when the process list cannot be
-// read; otherwise 0.
+// or of its executable is the name. Also 1 when the process list, or
+// anything of a process that is not gone (ENOENT, ESRCH), cannot be read;
+// otherwise 0.
 int process_named(const char *const names[], int count);
 
 // Finds an executable on the search path; 0 with the path in buf, or -1.

@@ -95,7 +95,12 @@ void start_slot(watch_table *table, int index, int reason)
     char path[LONG_PATH_BUF];
     slot_exec_path(table, index, path, sizeof path);
     proc_slot &slot = table->slots[index];
-    slot.pid = spawn_child(path, slot.alive_path, reason, table->debug_flag, table->plugin_mode);
+    int pid = spawn_child(path, slot.alive_path, reason, table->debug_flag, table->plugin_mode);
+    // Under the lock, so that a watchdog kill of the previous instance cannot
+    // leave the new one paused.
+    slots_lock lock;
+    slot.pid = pid;
+    slot.watch_paused = 0;
 }
 
 // The child's side of spawn_child. It must not flush stdio buffers inherited

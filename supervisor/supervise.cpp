@@ -5,6 +5,7 @@
 #include "supervisor/supervise.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/wait.h>
 
@@ -21,14 +22,24 @@ void kill_all(watch_table *table)
     const char *names[MAX_PROCS];
     bool ours_running = false;
     for (int i = 0; i < slot_limit(table); ++i) {
-        ours_running = ours_running || table->slots[i].pid > 0;
-        table->slots[i].pid = 0;
+        // The daemon's own programs end whatever becomes of killall: their
+        // pids are its children not yet collected (only this thread collects
+        // them), so none can belong to another process.
+        int pid = table->slots[i].pid.exchange(0);
+        if (pid > 0)
+            kill(pid, SIGKILL);
+        ours_running = ours_running || pid > 0;
         names[i] = table->slots[i].base;
     }
-    // With a program of this daemon still running killall has work for
-    // certain. Otherwise (at start-up, mostly) it runs only when the process
-    // list holds a process it may match: its start and its own scan of the
-    // list take several times as long as that one scan.
+    // killall still runs for processes of these names the daemon did not
+    // start. With a program of this daemon running it has work for certain.
+    // Otherwise (at start-up, mostly) it runs only when the process list
+    // holds a process it may match: its start and its own scan of the list
+    // take several times as long as that one scan. Without killall nothing
+    // could be killed by name, and the list is not read.
+    char killall[PATH_BUF];
+    if (find_on_path("killall", killall, sizeof killall) != 0)
+        return;
     if (ours_running || process_named(names, slot_limit(table)))
         kill_by_names(names, slot_limit(table));
 }
@@ -58,29 +69,50 @@ static void pause_before_restart(watch_table *table, int code, int exited, const
     }
 }
 
+// Collects the next ending: its pid, 0 when there was none to collect (the
+// watchdog's wait for its killall took it first), or -1. The ending is first
+// only seen, then collected under the slots' lock, and its slot (index, or
+// proc_count when none) has its pid and flag cleared before the lock is
+// released: the watchdog never signals a collected pid, which may have been
+// reused. *watch_killed receives the flag.
+static int collect_ending(watch_table *table, int *index, int *code, int *exited, int *watch_killed)
+{
+    siginfo_t info;
+    info.si_pid = 0;
+    if (waitid(P_ALL, 0, &info, WEXITED | WNOWAIT) < 0)
+        return errno == EINTR ? 0 : -1;
+    slots_lock lock;
+    int status;
+    pid_t pid = waitpid(info.si_pid, &status, WNOHANG);
+    if (pid <= 0)
+        return pid < 0 && errno != ECHILD ? -1 : 0;
+    *index = find_slot_by_pid(pid, status, table, code, exited);
+    if (*index < slot_limit(table)) {
+        *watch_killed = table->slots[*index].watch_killed.exchange(0);
+        table->slots[*index].pid = 0;
+    }
+    return pid;
+}
+
 int reap_children(watch_table *table, int *reason)
 {
     for (;;) {
-        int status;
-        pid_t pid = waitpid(-1, &status, 0);
+        int index = 0;
+        int code = 0;
+        int exited = 0;
+        int watch_killed = 0;
+        int pid = collect_ending(table, &index, &code, &exited, &watch_killed);
         if (pid < 0) {
-            if (errno == EINTR)
-                continue;
             puts("failed to waitpid");
             return -1;
         }
         timespec reaped = monotonic_now();
-        int code;
-        int exited;
-        int index = find_slot_by_pid(pid, status, table, &code, &exited);
-        if (index >= slot_limit(table))
+        if (pid == 0 || index >= slot_limit(table))
             continue;  // killed by kill_all, or a killall of the watchdog
         proc_slot &slot = table->slots[index];
         log_child_exit(code, exited, slot.base, table->log_fd);
-        if (code == 9 && slot.watch_killed)
+        if (code == 9 && watch_killed)
             code = REASON_WATCH_KILLED;
-        slot.watch_killed = 0;
-        slot.pid = 0;
         if (exited) {
             *reason = code;
             switch (action_for_ending(code, exited)) {

@@ -6,9 +6,9 @@ struct watch_table;
 // Runs cycles until the daemon is to end.
 void supervise(watch_table *table);
 
-// Clears every slot's pid and kills its program by name: one killall for
-// all names, skipped when none of the daemon's programs runs and
-// process_named finds no process that killall may match.
+// Clears every slot's pid and kills its program by that pid and by name: one
+// killall for all names, skipped when there is no killall, or when none of
+// the daemon's programs ran and process_named finds no process it may match.
 void kill_all(watch_table *table);
 
 // Waits for and answers endings until the cycle ends: 0 when a new cycle is

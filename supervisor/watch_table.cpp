@@ -1,7 +1,20 @@
-// Clearing the supervisor's record.
+// Clearing the supervisor's record, and the lock shared with the watchdog.
 #include "supervisor/watch_table.h"
 
+#include <pthread.h>
 #include <string.h>
+
+static pthread_mutex_t slots_mutex = PTHREAD_MUTEX_INITIALIZER;
+
+void lock_slots()
+{
+    pthread_mutex_lock(&slots_mutex);
+}
+
+void unlock_slots()
+{
+    pthread_mutex_unlock(&slots_mutex);
+}
 
 void watch_table_clear(watch_table *table)
 {
@@ -16,6 +29,8 @@ void watch_table_clear(watch_table *table)
         slot.miss_count = 0;
         slot.watch_killed = 0;
         slot.pid = 0;
+        slot.watch_paused = 0;
+        slot.check_failed = 0;
     }
     table->segv_restarts = 0;
 }

@@ -1,7 +1,7 @@
 // Start-up of the real daemon: a leftover program of a configured name
 // killed before the first start, the run file and its single-instance lock,
 // configurations it refuses, and starting without standard descriptors or
-// without killall.
+// without killall, whose kill-all still ends the daemon's own programs.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -37,7 +37,6 @@ TEST(Startup, RunFileLocksOneInstancePerProgramName)
     EXPECT_EQ(waitpid(leftover, &status, WNOHANG), leftover);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 2; }));
-    EXPECT_EQ(dir.commands(name), (strings{name + " -d", name + " -r 3 -d"}));
     EXPECT_EQ(dir.starts(name)[0].given, "0,1,2 0 2");
     std::string run = dir.run_file();
     EXPECT_EQ(run.rfind(dir.bin + "\n", 0), 0u);
@@ -55,16 +54,25 @@ TEST(Startup, RunFileLocksOneInstancePerProgramName)
     EXPECT_EQ(dir.run_file(), run);
 
     // The same program under another name takes another run file. This one
-    // finds no killall: it says so once and supervises all the same.
-    dir.config({name});
+    // finds no killall: it says so once and supervises all the same, and a
+    // kill-all still ends its own programs, by pid: after the exit 160 of
+    // the other program no first copy runs beside the new one.
+    std::string exits = unique_name("st");
+    dir.install_fake(exits);
+    dir.plan(exits, {"await go exit 160", "forever"});
+    dir.config({name, exits});
     std::string other = unique_name("wd"), path = getenv("PATH");
     setenv("PATH", "/nonexistent", 1);
     daemon_process renamed(dir, {}, other);
     setenv("PATH", path.c_str(), 1);
     ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 3; }));
-    EXPECT_EQ(dir.commands(name)[2], name);  // no argument, no -d
-    EXPECT_EQ(dir.run_file(other), dir.bin + "\n");
-    EXPECT_EQ(renamed.output(), "no killall on PATH: programs cannot be killed by name\n");
+    write_file(dir.bin + "/go", "");
+    ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 4; }));
+    EXPECT_EQ(dir.commands(name),
+              (strings{name + " -d", name + " -r 3 -d", name, name + " -r 160"}));
+    std::string said = "no killall on PATH: programs cannot be killed by name\nNo such pid(" +
+                       std::to_string(dir.starts(name)[2].pid) + ") for reexec\n";
+    EXPECT_TRUE(eventually([&] { return renamed.output() == said; })) << renamed.output();
 
     // One with an unusable entry stops before its lock too: no run file.
     dir.config({"a", "b", "c", "-x"});
