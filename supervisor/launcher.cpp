@@ -137,10 +137,15 @@ int spawn_child(const char *path, const char *alive_path, int reason, int debug,
     child_argv vector;
     build_child_argv(&vector, path, alive_path, reason, debug, plugin);
     pid_t parent = getpid();
-    // vfork: the child borrows the daemon's memory until it execs, so no page
-    // tables are copied and the restart follows the pause without delay. The
-    // daemon's thread waits only for a handful of system calls, and the child
-    // writes nothing but its own stack frames (and errno).
+    // vfork: where the C library implements it as such (glibc; musl on
+    // x86_64, not on MIPS, where it is a plain fork), the child borrows the
+    // daemon's memory until it execs, so no page tables are copied and the
+    // restart follows the pause without delay. The daemon's thread waits only
+    // for a handful of system calls. This is safe because the child makes
+    // system calls only until it execs or exits, writing nothing but its own
+    // stack frames (and errno), and because the daemon installs no signal
+    // handler: a handler added later could run in the child on the borrowed
+    // stack.
     pid_t pid = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
     if (pid == 0)
         exec_child(path, vector.argv, parent);  // NOLINT(clang-analyzer-unix.Vfork)
