@@ -90,7 +90,9 @@ int ensure_dir(const char *path)
         closedir(dir);
         return 0;
     }
-    if (mkdir(path, 0777) == 0 || errno == EEXIST)
+    // Root runs what lands in these directories: whatever the umask, no
+    // other user may write them.
+    if (mkdir(path, 0755) == 0 || errno == EEXIST)
         return 0;
     // Start-up only, before any other thread exists.
     printf("mkdir (%s) error: %s", path, strerror(errno));  // NOLINT(concurrency-mt-unsafe)

@@ -16,7 +16,7 @@ void close_from(int first);
 // Changes into the directory part of the program path; failures are ignored.
 void enter_program_dir(const char *program_path);
 
-// Makes sure path exists (created 0777 when missing). 0 or -1.
+// Makes sure path exists (created 0755 when missing). 0 or -1.
 int ensure_dir(const char *path);
 
 // Writes length bytes to path, created or emptied. 0, or -1 when the file

@@ -70,7 +70,7 @@ TEST_F(Scratch, DirectoriesWritesAndCopiesReportFailures)
     umask(mask);
     EXPECT_TRUE(fcntl(lock, F_GETFD) & FD_CLOEXEC);
     close(lock);
-    for (const auto &[path, mode] : {std::pair{"open", 0777}, {"copy", 0700}, {"lock", 0644}}) {
+    for (const auto &[path, mode] : {std::pair{"open", 0755}, {"copy", 0700}, {"lock", 0644}}) {
         struct stat st {};
         EXPECT_EQ(stat(path, &st) == 0 ? st.st_mode & 07777 : 0u, (unsigned)mode) << path;
     }
