@@ -104,14 +104,18 @@ int write_whole_file(const char *path, const char *data, int length)
     FILE *stream = fopen(path, "we");
     if (!stream)
         return -1;
-    int result = 0;
+    // errno stays that of the first failure.
+    int error = 0;
     if (length > 0 && fwrite(data, 1, (size_t)length, stream) != (size_t)length)
-        result = -1;
-    if (fflush(stream) != 0)
-        result = -1;
-    if (fclose(stream) != 0)
-        result = -1;
-    return result;
+        error = errno;
+    if (fflush(stream) != 0 && !error)
+        error = errno;
+    if (fclose(stream) != 0 && !error)
+        error = errno;
+    if (!error)
+        return 0;
+    errno = error;
+    return -1;
 }
 
 static int write_all(int fd, const char *data, ssize_t length)

@@ -20,7 +20,7 @@ void enter_program_dir(const char *program_path);
 int ensure_dir(const char *path);
 
 // Writes length bytes to path, created or emptied. 0, or -1 when the file
-// cannot be opened or any write, flush or close fails.
+// cannot be opened or any write, flush or close fails (errno tells why).
 int write_whole_file(const char *path, const char *data, int length);
 
 // Copies source to destination (created 0700 or emptied). 0, or -1 when
