@@ -26,12 +26,12 @@ int open_run_file(const char *prog, watch_table *table)
         puts("failed to get current dir");
         return -1;
     }
-    table->log_fd = lock_file_open(table->run_path, dir, (int)strlen(dir));
+    table->log_fd = lock_file_open(table->run_path);
     if (table->log_fd < 0) {
         printf("process(%s) already run\n", prog ? prog : "");
         return -1;
     }
-    log_write(table->log_fd, "\n", 1);
+    log_start(table->log_fd, table->run_path, dir);
     return 0;
 }
 

@@ -14,7 +14,7 @@
 
 #include "constants.h"
 
-int lock_file_open(const char *path, const char *data, int length)
+int lock_file_open(const char *path)
 {
     if (!path) {
         puts("NULL file name");
@@ -48,9 +48,6 @@ int lock_file_open(const char *path, const char *data, int length)
     // holder's file alone.
     if (ftruncate(fd, 0) != 0) {
         // The file is still usable as a lock and a log.
-    }
-    if (length > 0 && write(fd, data, (size_t)length) < 0) {
-        // Ignored: the lock is what matters here.
     }
     return fd;
 }

@@ -5,9 +5,9 @@
 
 // Opens or creates path (0644; never through a symbolic link, never a file
 // with other hard links or one that is not a regular file), marks it
-// close-on-exec, takes an exclusive non-blocking flock, truncates it and
-// writes length bytes of data. Returns the locked descriptor or -1.
-int lock_file_open(const char *path, const char *data, int length);
+// close-on-exec, takes an exclusive non-blocking flock and truncates it.
+// Returns the locked descriptor or -1.
+int lock_file_open(const char *path);
 
 // Closes every descriptor from first (3 when first <= 0) upward.
 // Async-signal-safe: runs in a new child before exec.

@@ -66,7 +66,7 @@ TEST_F(Scratch, DirectoriesWritesAndCopiesReportFailures)
     EXPECT_EQ(write_whole_file("f", "new\0x", 5), 0);
     const mode_t mask = umask(0);
     EXPECT_TRUE(ensure_dir("open") == 0 && copy_file("f", "copy") == 0);
-    const int lock = lock_file_open("lock", "", 0);
+    const int lock = lock_file_open("lock");
     umask(mask);
     EXPECT_TRUE(fcntl(lock, F_GETFD) & FD_CLOEXEC);
     close(lock);
