@@ -1,6 +1,7 @@
 // The upgrade installer: unpacks, copies or discards the package that a
 // supervised program asked for with its exit code, then records the outcome
-// in the boot-check record.
+// in the boot-check record. The package goes only once the record is
+// written, so that a full or read-only data partition loses no upgrade.
 #include "plugin_data/installer.h"
 
 #include <stdio.h>
@@ -65,23 +66,28 @@ void install_upgrade(watch_table *, int code)
     if (!json_get_string(root, "version"))
         cJSON_AddItemToObject(root, "version", cJSON_CreateString(DEFAULT_VERSION));
 
+    // A package that does not unpack is of no use later either; any other
+    // stays until the record that tells of it is written.
+    bool unpack_failed = false;
     if (code == EXIT_INSTALL_PLUGIN) {
         char command[2048];
         snprintf(command, sizeof command, "tar -zxf %s -C %s", package, DATA_DIR);
-        if (run_shell(command) == 0)
+        unpack_failed = run_shell(command) != 0;
+        if (!unpack_failed)
             append_number(root, "plugindata", 1);
     } else if (code == EXIT_INSTALL_LUA) {
         char data_file[LONG_PATH_BUF];
         snprintf(data_file, sizeof data_file, "%s/%s", DATA_DIR, DATA_FILE_NAME);
-        copy_file(package, data_file);
-        append_number(root, "luadata", 1);
+        if (copy_file(package, data_file) == 0)
+            append_number(root, "luadata", 1);
     }
-
-    unlink(package);
 
     char *text = cJSON_PrintUnformatted(root);
-    if (text) {
-        write_whole_file(record_path, text, (int)strlen(text));
-        cJSON_free(text);
-    }
+    bool recorded = text && write_whole_file(record_path, text, (int)strlen(text)) == 0;
+    if (!recorded)
+        printf("failed to write %s (%m)%s\n", record_path,
+               unpack_failed ? "" : ", the upgrade package is kept for the next request");
+    if (recorded || unpack_failed)
+        unlink(package);
+    cJSON_free(text);
 }

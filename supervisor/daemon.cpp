@@ -26,12 +26,12 @@ int open_run_file(const char *prog, watch_table *table)
         puts("failed to get current dir");
         return -1;
     }
-    table->log_fd = lock_file_open(table->run_path, dir, (int)strlen(dir));
+    table->log_fd = lock_file_open(table->run_path);
     if (table->log_fd < 0) {
         printf("process(%s) already run\n", prog ? prog : "");
         return -1;
     }
-    log_write(table->log_fd, "\n", 1);
+    log_start(table->log_fd, table->run_path, dir);
     return 0;
 }
 
@@ -52,8 +52,9 @@ static void fill_standard_descriptors()
 
 // The work directory holds the run file, the alive files and the upgrade
 // package that is unpacked as the daemon's user: anyone who could create it
-// first could plant any of them. It must be a real directory (not a link)
-// owned by the daemon's effective user.
+// first, or write it, could plant any of them. It must be a real directory
+// (not a link) owned by the daemon's effective user, and no other user may
+// write it (a sticky bit does not stop a planted file).
 static int check_work_dir(const char *path)
 {
     char dir[PATH_BUF];
@@ -61,11 +62,16 @@ static int check_work_dir(const char *path)
     for (size_t len = strlen(dir); len > 1 && dir[len - 1] == '/'; --len)
         dir[len - 1] = '\0';  // lstat of "dir/" would follow a link
     struct stat st;
-    if (lstat(dir, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid())
-        return 0;
-    printf("%s is not a real directory owned by uid %u, refusing to start\n", path,
-           (unsigned)geteuid());
-    return -1;
+    if (lstat(dir, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
+        printf("%s is not a real directory owned by uid %u, refusing to start\n", path,
+               (unsigned)geteuid());
+        return -1;
+    }
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        printf("%s may be written by group or others, refusing to start\n", path);
+        return -1;
+    }
+    return 0;
 }
 
 // Without killall nothing is ever killed by name: say so once. Out of line,

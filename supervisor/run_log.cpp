@@ -5,12 +5,20 @@
 #include "supervisor/run_log.h"
 
 #include <pthread.h>
+#include <stdio.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include "supervisor/watch_table.h"
 
 static pthread_mutex_t log_lock = PTHREAD_MUTEX_INITIALIZER;
+
+// Guarded by log_lock: the directory line while it is still to be written
+// (first_line_len 0 once it is in the file), and whether the last line was lost.
+static const char *log_path = "";
+static char first_line[PATH_BUF + 1];
+static int first_line_len;
+static bool losing;
 
 // Offset just after the first newline at or after from, or -1.
 static off_t line_end_after(int fd, off_t from, off_t size)
@@ -71,6 +79,44 @@ static void compact(int fd, off_t size, long cap)
     }
 }
 
+// Appends data whole or not at all: the part of a line that a full disk or a
+// file size limit let through would be glued to the next line.
+static bool append_whole(int fd, off_t size, const char *data, int len)
+{
+    for (int done = 0; done < len;) {
+        ssize_t n = size < 0 ? -1 : write(fd, data + done, (size_t)(len - done));
+        if (n <= 0) {
+            if (size >= 0 && done > 0 && ftruncate(fd, size) != 0) {
+                // The cut line stays; nothing better can be done.
+            }
+            return false;
+        }
+        done += (int)n;
+    }
+    return true;
+}
+
+// The directory line goes first, alone in the file: an event never begins it.
+static bool write_first_line(int fd)
+{
+    if (first_line_len > 0 && ftruncate(fd, 0) == 0 &&
+        append_whole(fd, lseek(fd, 0, SEEK_SET), first_line, first_line_len))
+        first_line_len = 0;
+    return first_line_len == 0;
+}
+
+void log_start(int fd, const char *path, const char *directory)
+{
+    pthread_mutex_lock(&log_lock);
+    log_path = path;
+    first_line_len = snprintf(first_line, sizeof first_line, "%s\n", directory);
+    if (!write_first_line(fd))
+        printf("failed to write the directory line to %s (%m), will write it again before the "
+               "next event\n",
+               log_path);
+    pthread_mutex_unlock(&log_lock);
+}
+
 int log_append(int fd, const char *data, int len, long cap)
 {
     if (fd <= 0)
@@ -78,13 +124,20 @@ int log_append(int fd, const char *data, int len, long cap)
     if (len < 0)
         len = 0;
     pthread_mutex_lock(&log_lock);
-    off_t size = lseek(fd, 0, SEEK_END);
-    if (size >= 0 && size + len > cap) {
-        compact(fd, size, cap);
-        lseek(fd, 0, SEEK_END);
+    bool written = write_first_line(fd);
+    if (written) {
+        off_t size = lseek(fd, 0, SEEK_END);
+        if (size >= 0 && size + len > cap) {
+            compact(fd, size, cap);
+            size = lseek(fd, 0, SEEK_END);
+        }
+        written = append_whole(fd, size, data, len);
     }
-    ssize_t ignored = write(fd, data, (size_t)len);
-    (void)ignored;
+    // Once per run of lost lines, so that the system log shows the gap.
+    if (!written && !losing)
+        printf("failed to write an event to %s (%m), events are lost until a write succeeds\n",
+               log_path);
+    losing = !written;
     pthread_mutex_unlock(&log_lock);
     return 0;
 }

@@ -67,6 +67,8 @@ std::string ignored_signals(pid_t pid)
 int main(int argc, char **argv)
 {
     std::string name = basename(argv[0]);
+    rlimit files{RLIM_INFINITY, RLIM_INFINITY};  // a limit set for the daemon is not the records'
+    setrlimit(RLIMIT_FSIZE, &files);
     std::string args = name + ".args";
     // Counted before the descriptors are listed, the file closed again.
     long start = std::count(std::istreambuf_iterator(std::ifstream(args).rdbuf()), {}, '\n');

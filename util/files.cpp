@@ -14,7 +14,7 @@
 
 #include "constants.h"
 
-int lock_file_open(const char *path, const char *data, int length)
+int lock_file_open(const char *path)
 {
     if (!path) {
         puts("NULL file name");
@@ -48,9 +48,6 @@ int lock_file_open(const char *path, const char *data, int length)
     // holder's file alone.
     if (ftruncate(fd, 0) != 0) {
         // The file is still usable as a lock and a log.
-    }
-    if (length > 0 && write(fd, data, (size_t)length) < 0) {
-        // Ignored: the lock is what matters here.
     }
     return fd;
 }
@@ -90,7 +87,9 @@ int ensure_dir(const char *path)
         closedir(dir);
         return 0;
     }
-    if (mkdir(path, 0777) == 0 || errno == EEXIST)
+    // Root runs what lands in these directories: whatever the umask, no
+    // other user may write them.
+    if (mkdir(path, 0755) == 0 || errno == EEXIST)
         return 0;
     // Start-up only, before any other thread exists.
     printf("mkdir (%s) error: %s", path, strerror(errno));  // NOLINT(concurrency-mt-unsafe)
@@ -102,14 +101,18 @@ int write_whole_file(const char *path, const char *data, int length)
     FILE *stream = fopen(path, "we");
     if (!stream)
         return -1;
-    int result = 0;
+    // errno stays that of the first failure.
+    int error = 0;
     if (length > 0 && fwrite(data, 1, (size_t)length, stream) != (size_t)length)
-        result = -1;
-    if (fflush(stream) != 0)
-        result = -1;
-    if (fclose(stream) != 0)
-        result = -1;
-    return result;
+        error = errno;
+    if (fflush(stream) != 0 && !error)
+        error = errno;
+    if (fclose(stream) != 0 && !error)
+        error = errno;
+    if (!error)
+        return 0;
+    errno = error;
+    return -1;
 }
 
 static int write_all(int fd, const char *data, ssize_t length)

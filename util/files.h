@@ -5,9 +5,9 @@
 
 // Opens or creates path (0644; never through a symbolic link, never a file
 // with other hard links or one that is not a regular file), marks it
-// close-on-exec, takes an exclusive non-blocking flock, truncates it and
-// writes length bytes of data. Returns the locked descriptor or -1.
-int lock_file_open(const char *path, const char *data, int length);
+// close-on-exec, takes an exclusive non-blocking flock and truncates it.
+// Returns the locked descriptor or -1.
+int lock_file_open(const char *path);
 
 // Closes every descriptor from first (3 when first <= 0) upward.
 // Async-signal-safe: runs in a new child before exec.
@@ -16,11 +16,11 @@ void close_from(int first);
 // Changes into the directory part of the program path; failures are ignored.
 void enter_program_dir(const char *program_path);
 
-// Makes sure path exists (created 0777 when missing). 0 or -1.
+// Makes sure path exists (created 0755 when missing). 0 or -1.
 int ensure_dir(const char *path);
 
 // Writes length bytes to path, created or emptied. 0, or -1 when the file
-// cannot be opened or any write, flush or close fails.
+// cannot be opened or any write, flush or close fails (errno tells why).
 int write_whole_file(const char *path, const char *data, int length);
 
 // Copies source to destination (created 0700 or emptied). 0, or -1 when

@@ -99,9 +99,34 @@ void scratch_dir::config(const strings &names, const strings &watched)
     write_file(bin + "/config", "{\"__watch\": {\"processes\": [" + list.erase(0, 2) + "]}}\n");
 }
 
+std::function<void()> scratch_dir::spy_on_helpers() const
+{
+    fs::create_directories(root + "/spy");
+    for (const std::string name : {"killall", "tar"}) {
+        write_file(root + "/spy/" + name,
+                   "#!/bin/sh\n{ ls -l /proc/$$/fd | grep -q '\\.run$' && echo " + name +
+                       " had the run file || echo ran " + name + "; } >>" + root +
+                       "/helpers\nPATH=${PATH#*:} exec " + name + " \"$@\"\n");
+        fs::permissions(root + "/spy/" + name, fs::perms::owner_all);
+    }
+    return [path = root + "/spy:" + getenv("PATH")] { setenv("PATH", path.c_str(), 1); };
+}
+
+strings descriptors(pid_t pid)
+{
+    strings files;  // in the order of their numbers
+    std::error_code gone;
+    for (const auto &fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", gone))
+        files.push_back(fs::read_symlink(fd, gone));
+    return files;
+}
+
 strings strace_injecting(const std::string &injection, const std::string &path)
 {
+    if (const char *emulator = getenv("WATCHD_E2E_EMULATOR"); emulator && *emulator)
+        return {};
     strings wrapper{"strace", "-D", "-f", "-qq", "-o", "/dev/null", "-e", "inject=" + injection};
+    wrapper.insert(wrapper.end() - 2, {"-E", "ASAN_OPTIONS=detect_leaks=0"});
     if (!path.empty())
         wrapper.insert(wrapper.end(), {"-P", path});
     return wrapper;

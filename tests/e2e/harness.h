@@ -67,11 +67,21 @@ struct scratch_dir {
     void config(const strings &names, const strings &watched = {});
     // What uci/D.run holds, for the daemon named D.
     auto run_file(std::string d = "watchd") const { return read_file(uci + "/" + d + ".run"); }
+    // Wrappers of killall and tar, and the step that puts them first on a
+    // daemon's PATH (see daemon_process): each appends to root/helpers "ran
+    // NAME", or "NAME had the run file" when it was given the run file's
+    // descriptor, then runs the next NAME on the PATH.
+    std::function<void()> spy_on_helpers() const;
 };
+
+// The files a process holds open.
+strings descriptors(pid_t pid);
 
 // A wrapper that runs the daemon under strace with one fault injected, in
 // strace's words ("write:error=ENOSPC:when=3"), on the calls that name path
-// when one is given. The daemon stays the harness's own child (strace -D).
+// when one is given. The daemon stays the harness's own child (strace -D);
+// the leak checker, which cannot work under a tracer, is off. None (no
+// wrapper) under an emulator, whose system calls are not the daemon's.
 strings strace_injecting(const std::string &injection, const std::string &path = "");
 
 // Starts bin/NAME (the test-build daemon, copied there if missing) by its

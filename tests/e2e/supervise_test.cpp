@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <regex>
@@ -30,14 +31,12 @@ TEST(Supervise, EndingsPausesAndRestartOfAll)
     dir.config({w, b, names[2], names[3], unique_name("five")});
     // A descriptor the daemon inherits without close-on-exec, and closes.
     int leaked = open((dir.root + "/leak").c_str(), O_WRONLY | O_CREAT, 0644);
-    daemon_process daemon(dir);
+    daemon_process daemon(dir, {}, "watchd", dir.spy_on_helpers());
     close(leaked);
     ASSERT_TRUE(
         eventually([&] { return dir.starts(w).size() == 7 && dir.starts(names[3]).size() == 1; }));
-    std::error_code closed;
-    for (const auto &fd :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(daemon.pid) + "/fd"))
-        EXPECT_NE(std::filesystem::read_symlink(fd, closed), dir.root + "/leak");
+    for (const std::string &file : descriptors(daemon.pid))
+        EXPECT_NE(file, dir.root + "/leak");
 
     write_file(dir.bin + "/go", "");
     // The last message comes before its 7200 ms pause, which is not awaited.
@@ -77,23 +76,32 @@ TEST(Supervise, EndingsPausesAndRestartOfAll)
     // A shell would have run in the daemon's directory, which its children share.
     for (const char *planted : {"P", "Q", "R", "S"})
         EXPECT_FALSE(file_exists(dir.bin + "/" + planted + n)) << planted;
+    // killall ran once, for the exit 160, without the run file's descriptor.
+    EXPECT_EQ(read_file(dir.root + "/helpers"), "ran killall\n");
 }
 
 // One program asks for each install in turn, then fails twice: the record
 // an install leaves decides where the next cycle starts from, and a failed
-// cycle drops the record once before the daemon ends.
+// cycle drops the record once before the daemon ends. Started under a umask
+// of 0, with tar spied on and (where strace runs natively) the first three
+// writes to the run file failing: its directory line, then the line again
+// before each of the first two events.
 TEST(Supervise, InstallExitsAndFailedCycles)
 {
     scratch_dir dir;
     std::string name = unique_name("inst");
     dir.install_fake(name);
-    dir.plan(name, {"exit 132", "await g131 exit 131", "await g130 exit 130", "exit 129"});
+    dir.plan(name, {"exit 132", "await g131 exit 131", "await g130 exit 130", "await go exit 129"});
     dir.config({name});
-    std::string package = dir.uci + "/ttupgrade.tgz", record = dir.data + "/.bootchk";
-    daemon_process daemon(dir);
+    std::string package = dir.uci + "/ttupgrade.tgz", record = dir.data + "/.bootchk",
+                run = dir.uci + "/watchd.run";
+    const strings strace = strace_injecting("write:error=ENOSPC:when=1..3", run);
+    daemon_process daemon(
+        dir, {}, "watchd", [&, spy = dir.spy_on_helpers()] { umask(0), spy(); }, strace);
     // Without a package, exit 132 leaves no record.
     ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 2; }));
     EXPECT_FALSE(file_exists(record));
+    const strings held = descriptors(daemon.pid);
     // A package that is no archive becomes the data file of exit 131.
     write_file(package, "not an archive\n");
     write_file(dir.bin + "/g131", "");
@@ -104,12 +112,24 @@ TEST(Supervise, InstallExitsAndFailedCycles)
     dir.install_fake(name, dir.root + "/package");
     ASSERT_EQ(system(("tar -czf " + package + " -C " + dir.root + "/package " + name).c_str()), 0);
     write_file(dir.bin + "/g130", "");
+    // Two installs and two cycles, each reading the record, hold nothing more.
+    ASSERT_TRUE(eventually([&] { return dir.starts(name).size() == 4; }));
+    EXPECT_EQ(descriptors(daemon.pid), held);
+    write_file(dir.bin + "/go", "");
 
     ASSERT_TRUE(daemon.ended_with_0());
-    EXPECT_EQ(daemon.output(),
-              "failed boot, then clean bootchk, and try again\nfailed for normal boot, exit\n");
+    const std::string full = " to ./uci/watchd.run (" + std::string(strerror(ENOSPC)) + "), ";
+    const std::string lost = "failed to write the directory line" + full +
+                             "will write it again before the next event\nfailed to write an event" +
+                             full + "events are lost until a write succeeds\n";
+    EXPECT_EQ(daemon.output(), (strace.empty() ? "" : lost) +
+                                   "failed boot, then clean bootchk, and try again\n"
+                                   "failed for normal boot, exit\n");
     EXPECT_FALSE(file_exists(record));
     EXPECT_FALSE(file_exists(package));
+    for (const std::string &made : {dir.uci, dir.data})
+        EXPECT_EQ(std::filesystem::status(made).permissions(), std::filesystem::perms(0755));
+    EXPECT_EQ(read_file(dir.root + "/helpers"), "ran tar\n");
     strings commands = dir.commands(name);
     ASSERT_EQ(commands.size(), 5u);
     // The last word, the platform tag, is a build setting.
@@ -118,6 +138,8 @@ TEST(Supervise, InstallExitsAndFailedCycles)
                                  "../data//" + name + " -r 130 -T ./uci/ -D ../data/ -O " + tag,
                                  name + " -r 129"}));
     std::string code = name + " exited normally with code(";
+    // Behind the directory line, whatever its writes met.
+    strings events{code + "132)", code + "131)", code + "130)", code + "129)", code + "129)"};
     EXPECT_EQ(run_events(dir.run_file()),
-              (strings{code + "132)", code + "131)", code + "130)", code + "129)", code + "129)"}));
+              strings(events.end() - (strace.empty() ? 5 : 3), events.end()));
 }

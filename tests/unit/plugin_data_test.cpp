@@ -1,5 +1,6 @@
 // The boot-check record and the upgrade installer against real files and
 // real archives.
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -123,9 +124,22 @@ TEST_F(Scratch, BootRecordsAndUpgradePackagesOfEveryKind)
     signal(SIGPIPE, pipe_was);
     signal(SIGXFSZ, xfsz_was);
     setenv("PATH", path.c_str(), 1);
-    std::ofstream(RECORD) << version;  // a readable record that cannot be deleted
-    if (sh("chattr +i ../data 2>/dev/null") != 0)
-        GTEST_SKIP() << "this filesystem cannot make the data directory immutable";
+    // A readable record that can be neither deleted nor written: the package
+    // stays for the next request, and a line names the record. Once the
+    // record can be written but the data file cannot, the package goes, and
+    // the failed copy leaves no luadata.
+    std::ofstream(RECORD) << version;
+    std::ofstream(PACKAGE) << "p";
+    if (sh("chattr +i ../data ../data/.bootchk 2>/dev/null") != 0)
+        GTEST_SKIP() << "this filesystem cannot make files immutable";
     EXPECT_EQ(bootchk_remove(), 0);
-    EXPECT_EQ(slurp(RECORD), version);
+    testing::internal::CaptureStdout();
+    install_upgrade(nullptr, 131);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "failed to write ../data//.bootchk (" + std::string(strerror(EPERM)) +
+                  "), the upgrade package is kept for the next request\n");
+    EXPECT_TRUE(slurp(RECORD) == version && slurp(PACKAGE) == "p");
+    sh("chattr -i ../data/.bootchk && chattr +i ../data/bjfe");
+    install_upgrade(nullptr, 131);
+    EXPECT_TRUE(slurp(RECORD) == version + "}" && slurp(PACKAGE).empty()) << slurp(RECORD);
 }

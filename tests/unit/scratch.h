@@ -24,7 +24,7 @@ struct Scratch : testing::Test {
     }
     void TearDown() override
     {
-        sh("chattr -i " + root + "/data 2>/dev/null; rm -rf " + root);
+        sh("chattr -R -i " + root + "/data 2>/dev/null; rm -rf " + root);
         EXPECT_EQ(chdir(saved_cwd), 0);
     }
 

@@ -66,11 +66,11 @@ TEST_F(Scratch, DirectoriesWritesAndCopiesReportFailures)
     EXPECT_EQ(write_whole_file("f", "new\0x", 5), 0);
     const mode_t mask = umask(0);
     EXPECT_TRUE(ensure_dir("open") == 0 && copy_file("f", "copy") == 0);
-    const int lock = lock_file_open("lock", "", 0);
+    const int lock = lock_file_open("lock");
     umask(mask);
     EXPECT_TRUE(fcntl(lock, F_GETFD) & FD_CLOEXEC);
     close(lock);
-    for (const auto &[path, mode] : {std::pair{"open", 0777}, {"copy", 0700}, {"lock", 0644}}) {
+    for (const auto &[path, mode] : {std::pair{"open", 0755}, {"copy", 0700}, {"lock", 0644}}) {
         struct stat st {};
         EXPECT_EQ(stat(path, &st) == 0 ? st.st_mode & 07777 : 0u, (unsigned)mode) << path;
     }
