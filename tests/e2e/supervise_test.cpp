@@ -76,8 +76,10 @@ TEST(Supervise, EndingsPausesAndRestartOfAll)
     // A shell would have run in the daemon's directory, which its children share.
     for (const char *planted : {"P", "Q", "R", "S"})
         EXPECT_FALSE(file_exists(dir.bin + "/" + planted + n)) << planted;
-    // killall ran once, for the exit 160, without the run file's descriptor.
-    EXPECT_EQ(read_file(dir.root + "/helpers"), "ran killall\n");
+    // killall ran (at least for the exit 160), never with the run file's
+    // descriptor.
+    const std::string helpers = read_file(dir.root + "/helpers");
+    EXPECT_TRUE(count_of(helpers, "ran killall\n") > 0 && count_of(helpers, " had ") == 0) << helpers;
 }
 
 // One program asks for each install in turn, then fails twice: the record
@@ -129,7 +131,8 @@ TEST(Supervise, InstallExitsAndFailedCycles)
     EXPECT_FALSE(file_exists(package));
     for (const std::string &made : {dir.uci, dir.data})
         EXPECT_EQ(std::filesystem::status(made).permissions(), std::filesystem::perms(0755));
-    EXPECT_EQ(read_file(dir.root + "/helpers"), "ran tar\n");
+    const std::string helpers = read_file(dir.root + "/helpers");
+    EXPECT_TRUE(count_of(helpers, "ran tar\n") == 1 && count_of(helpers, " had ") == 0) << helpers;
     strings commands = dir.commands(name);
     ASSERT_EQ(commands.size(), 5u);
     // The last word, the platform tag, is a build setting.
