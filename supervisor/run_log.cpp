@@ -6,6 +6,7 @@
 
 #include <pthread.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -13,11 +14,10 @@
 
 static pthread_mutex_t log_lock = PTHREAD_MUTEX_INITIALIZER;
 
-// Guarded by log_lock: the directory line while it is still to be written
-// (first_line_len 0 once it is in the file), and whether the last line was lost.
+// Guarded by log_lock: whether the directory line is still to be written,
+// and whether the last line was lost.
 static const char *log_path = "";
-static char first_line[PATH_BUF + 1];
-static int first_line_len;
+static bool first_line_pending;
 static bool losing;
 
 // Offset just after the first newline at or after from, or -1.
@@ -97,20 +97,28 @@ static bool append_whole(int fd, off_t size, const char *data, int len)
 }
 
 // The directory line goes first, alone in the file: an event never begins it.
-static bool write_first_line(int fd)
+// A later try reads the directory again (the daemon never leaves it) rather
+// than keeping a copy of it for the whole run. Out of line, so that its
+// buffer is on the stack only while the line is still to be written.
+static __attribute__((noinline)) bool write_first_line(int fd, const char *directory)
 {
-    if (first_line_len > 0 && ftruncate(fd, 0) == 0 &&
-        append_whole(fd, lseek(fd, 0, SEEK_SET), first_line, first_line_len))
-        first_line_len = 0;
-    return first_line_len == 0;
+    char line[PATH_BUF + 1];
+    int len = directory ? snprintf(line, PATH_BUF, "%s", directory)
+                        : (getcwd(line, PATH_BUF) ? (int)strlen(line) : -1);
+    if (len < 0 || len >= PATH_BUF)
+        return false;
+    line[len++] = '\n';
+    if (ftruncate(fd, 0) == 0 && append_whole(fd, lseek(fd, 0, SEEK_SET), line, len))
+        first_line_pending = false;
+    return !first_line_pending;
 }
 
 void log_start(int fd, const char *path, const char *directory)
 {
     pthread_mutex_lock(&log_lock);
     log_path = path;
-    first_line_len = snprintf(first_line, sizeof first_line, "%s\n", directory);
-    if (!write_first_line(fd))
+    first_line_pending = true;
+    if (!write_first_line(fd, directory))
         printf("failed to write the directory line to %s (%m), will write it again before the "
                "next event\n",
                log_path);
@@ -124,7 +132,7 @@ int log_append(int fd, const char *data, int len, long cap)
     if (len < 0)
         len = 0;
     pthread_mutex_lock(&log_lock);
-    bool written = write_first_line(fd);
+    bool written = !first_line_pending || write_first_line(fd, nullptr);
     if (written) {
         off_t size = lseek(fd, 0, SEEK_END);
         if (size >= 0 && size + len > cap) {
