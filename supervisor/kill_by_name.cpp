@@ -159,11 +159,13 @@ int process_named(const char *const names[], int count)
     return found || len < 0 ? 1 : 0;
 }
 
-int kill_by_names(const char *const names[], int count)
+int kill_by_names(const char *const names[], int count, bool read_first)
 {
     char program[PATH_BUF];
     if (count < 1 || count > MAX_PROCS || find_on_path("killall", program, sizeof program) != 0)
         return -1;
+    if (read_first && !process_named(names, count))
+        return 0;
     // One killall for all the names: it scans the process list once, where
     // one per name would scan it once each. Built before the child starts.
     char *argv[MAX_PROCS + 3] = {const_cast<char *>("killall"), const_cast<char *>("-9")};

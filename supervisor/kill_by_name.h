@@ -3,9 +3,11 @@
 
 // Runs "killall -9 NAME..." with the count names (at most MAX_PROCS) without
 // a shell (each name is one argument, never parsed), output and errors
-// discarded, and waits for it. Its result is ignored; -1 only when killall
-// could not be found or started.
-int kill_by_names(const char *const names[], int count);
+// discarded, and waits for it. With read_first, killall runs only when
+// process_named finds a process it may match (the list is not read when
+// there is no killall). Its result is ignored; -1 only when killall could
+// not be found or started.
+int kill_by_names(const char *const names[], int count, bool read_first = false);
 
 // The same for one name.
 int kill_by_name(const char *name);

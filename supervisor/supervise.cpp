@@ -35,13 +35,8 @@ void kill_all(watch_table *table)
     // start. With a program of this daemon running it has work for certain.
     // Otherwise (at start-up, mostly) it runs only when the process list
     // holds a process it may match: its start and its own scan of the list
-    // take several times as long as that one scan. Without killall nothing
-    // could be killed by name, and the list is not read.
-    char killall[PATH_BUF];
-    if (find_on_path("killall", killall, sizeof killall) != 0)
-        return;
-    if (ours_running || process_named(names, slot_limit(table)))
-        kill_by_names(names, slot_limit(table));
+    // take several times as long as that one scan.
+    kill_by_names(names, slot_limit(table), !ours_running);
 }
 
 int find_slot_by_pid(int pid, int status, watch_table *table, int *code, int *exited)

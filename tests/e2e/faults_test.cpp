@@ -130,7 +130,7 @@ static std::vector<long> sample(pid_t pid)
         zombies += close != std::string::npos && stat.compare(close, 4, ") Z ") == 0 &&
                    atol(stat.c_str() + close + 4) == pid;
     }
-    std::vector<long> result{std::distance(fs::directory_iterator(proc + "/fd"), {}), zombies};
+    std::vector<long> result{(long)descriptors(pid).size(), zombies};
     for (std::string field : {"\nThreads:", "\nVmRSS:"}) {
         size_t at = status.find(field);
         result.push_back(at == std::string::npos ? -1 : atol(&status[at + field.size()]));
